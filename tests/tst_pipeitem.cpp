@@ -1,0 +1,121 @@
+// The connection record as data: property map, JSON object and their quirks.
+#include "qpipemap.h"
+
+#include <QJsonDocument>
+#include <QtTest>
+
+class TestPipeItem : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QJsonObject sample()
+    {
+        return QJsonObject{{"id", 7},           {"name", "Насос 1"},   {"note", "цех"},
+                           {"port_work", "COM5"}, {"port_null", "COM6"}, {"ipaddr", "127.0.0.1"},
+                           {"ipport", 50200}};
+    }
+
+private slots:
+    void freshRecord()
+    {
+        QPipeItem item("Pipe");
+        QCOMPARE(item.id(), -1);
+        QCOMPARE(item.state(), QPipeItem::NotConnect);
+        QCOMPARE(item.getName(), QString("Pipe"));
+        QCOMPARE(item.portWork(), QString());
+        QCOMPARE(item.portNull(), QString());
+    }
+
+    void jsonRoundTrip()
+    {
+        QPipeItem item("Pipe");
+        item.fromJson(sample());
+        QCOMPARE(item.toJson(), sample());
+        QCOMPARE(item.getName(), QString("Насос 1"));
+        QCOMPARE(item.getIpAddr(), QString("127.0.0.1"));
+        QCOMPARE(item.getIpPort(), 50200);
+        QCOMPARE(item.portWork(), QString("COM5"));
+        QCOMPARE(item.portNull(), QString("COM6"));
+        // integers stay integers in the file
+        QVERIFY(item.toJson().value("id").isDouble());
+        QVERIFY(item.toJson().value("ipport").isDouble());
+    }
+
+    void fromJsonOddValues_data()
+    {
+        QTest::addColumn<QJsonObject>("obj");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("ipport");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("empty object") << QJsonObject() << 0 << 0 << QString();
+        QTest::newRow("fractional port") << QJsonObject{{"id", 3}, {"ipport", 502.5}} << 3 << 0 << QString();
+        QTest::newRow("port as text") << QJsonObject{{"id", 3}, {"ipport", "502"}} << 3 << 0 << QString();
+        QTest::newRow("id as text") << QJsonObject{{"id", "3"}, {"ipport", 502}} << 0 << 502 << QString();
+        QTest::newRow("name as number") << QJsonObject{{"name", 12}} << 0 << 0 << QString();
+        QTest::newRow("huge id") << QJsonObject{{"id", 1e30}} << 0 << 0 << QString();
+        QTest::newRow("port kept out of range") << QJsonObject{{"ipport", 70000}} << 0 << 70000 << QString();
+    }
+
+    void fromJsonOddValues()
+    {
+        QFETCH(QJsonObject, obj);
+        QFETCH(int, id);
+        QFETCH(int, ipport);
+        QFETCH(QString, name);
+        QPipeItem item("Pipe");
+        item.fromJson(obj);
+        QCOMPARE(item.id(), id);
+        QCOMPARE(item.getIpPort(), ipport);
+        QCOMPARE(item.getName(), name);
+        // what is stored comes back as stored
+        QCOMPARE(item.toJson().value("ipport").toInt(), ipport);
+        QCOMPARE(item.getNote(), QString());
+        QCOMPARE(item.portNull(), QString());
+    }
+
+    void propertyMapRoundTrip()
+    {
+        QPipeItem item("Pipe");
+        item.fromJson(sample());
+        const QVariantMap map = item.getPropertyMap();
+        QCOMPARE(map.size(), 7);
+        QCOMPARE(map.value("id").toInt(), 7);
+        QCOMPARE(map.value("ipport").toInt(), 50200);
+        QCOMPARE(map.value("port_null").toString(), QString("COM6"));
+
+        QPipeItem copy("Pipe");
+        copy.setPropertyMap(map);
+        QCOMPARE(copy.toJson(), sample());
+        QCOMPARE(copy.getPropertyMap(), map);
+    }
+
+    void propertyMapWithoutIdOrPorts()
+    {
+        // The add command passes a map without "id"; an edit may lack the port names.
+        QPipeItem item("Pipe");
+        item.fromJson(sample());
+        item.setPropertyMap({{"name", "Новое"}, {"ipaddr", "10.0.0.1"}, {"ipport", 1}});
+        QCOMPARE(item.id(), 0);
+        QCOMPARE(item.getName(), QString("Новое"));
+        QCOMPARE(item.getNote(), QString());
+        QCOMPARE(item.portWork(), QString());
+        QCOMPARE(item.portNull(), QString());
+        QCOMPARE(item.toJson().value("ipaddr").toString(), QString("10.0.0.1"));
+    }
+
+    void plainSettersLeaveTheLiveValues()
+    {
+        // The table reads the fields, the file and the bridge read the properties.
+        QPipeItem item("Pipe");
+        item.fromJson(sample());
+        item.setIpAddr("192.168.1.1");
+        item.setIpPort(1);
+        QCOMPARE(item.getIpAddr(), QString("192.168.1.1"));
+        QCOMPARE(item.toJson().value("ipaddr").toString(), QString("127.0.0.1"));
+        QCOMPARE(item.toJson().value("ipport").toInt(), 50200);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPipeItem)
+#include "tst_pipeitem.moc"
