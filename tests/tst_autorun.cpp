@@ -1,0 +1,138 @@
+// Start at logon on Linux: the XDG autostart entry written and removed.
+#include "autorun.h"
+
+#include <QtTest>
+
+class TestAutoRun : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+
+    static QMap<QString, QString> readEntry(const QString &path)
+    {
+        QMap<QString, QString> keys;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            return keys;
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+        if (lines.value(0) != "[Desktop Entry]")
+            return keys;
+        for (const QString &line : lines) {
+            const int eq = line.indexOf('=');
+            if (eq > 0)
+                keys.insert(line.left(eq), line.mid(eq + 1));
+        }
+        return keys;
+    }
+
+    // Undoes the two escape layers of an Exec value with one argument, as a launcher does.
+    static QString unquoteExec(const QString &value)
+    {
+        QString s;
+        for (int i = 0; i < value.size(); ++i) {
+            if (value[i] == '\\' && i + 1 < value.size())
+                ++i;
+            s += value[i];
+        }
+        s.replace("%%", "%");
+        if (!s.startsWith('"'))
+            return s;
+        QString arg;
+        for (int i = 1; i < s.size() - 1; ++i) {
+            if (s[i] == '\\' && i + 1 < s.size() - 1)
+                ++i;
+            arg += s[i];
+        }
+        return arg;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
+    }
+
+    void entryWrittenAndRemoved()
+    {
+        const QString path = AutoRun::desktopEntryPath();
+        QCOMPARE(path, m_home.path() + "/autostart/" + QCoreApplication::applicationName() + ".desktop");
+        AutoRun::set(true);
+        const auto keys = readEntry(path);
+        QCOMPARE(keys.value("Type"), QString("Application"));
+        QCOMPARE(keys.value("Name"), QCoreApplication::applicationName());
+        QCOMPARE(unquoteExec(keys.value("Exec")), QCoreApplication::applicationFilePath());
+        // checking twice keeps one entry
+        AutoRun::set(true);
+        QCOMPARE(QDir(m_home.path() + "/autostart").entryList(QDir::Files).size(), 1);
+        AutoRun::set(false);
+        QVERIFY(!QFile::exists(path));
+        // removing an absent entry does no harm
+        AutoRun::set(false);
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void homeFallback()
+    {
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(AutoRun::desktopEntryPath(),
+                 QDir::homePath() + "/.config/autostart/" + QCoreApplication::applicationName() + ".desktop");
+        qputenv("XDG_CONFIG_HOME", saved);
+    }
+
+    void execQuoting_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << "/opt/vcom/VantrelVCom" << "/opt/vcom/VantrelVCom";
+        QTest::newRow("blanks") << "/opt/my vcom/VantrelVCom" << "\"/opt/my vcom/VantrelVCom\"";
+        QTest::newRow("dollar and quote") << "/opt/a$b\"c" << "\"/opt/a\\\\$b\\\\\"c\"";
+        QTest::newRow("backslash") << "/opt/a\\b" << "\"/opt/a\\\\\\\\b\"";
+        QTest::newRow("percent") << "/opt/100%/v" << "/opt/100%%/v";
+    }
+
+    void execQuoting()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QCOMPARE(AutoRun::execValue(program), exec);
+        QCOMPARE(unquoteExec(AutoRun::execValue(program)), program);
+    }
+
+    void programInAFolderWithBlanks()
+    {
+        // Run a copy of this test from a folder whose name has blanks, and read what it wrote.
+        QTemporaryDir root;
+        const QString folder = root.path() + "/Program Files (x86)/Vantrel VCom";
+        QVERIFY(QDir().mkpath(folder));
+        const QString copy = folder + "/" + QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+        QTemporaryDir childHome;
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", childHome.path());
+        env.insert("VCOM_AUTORUN_CHILD", "1");
+        child.setProcessEnvironment(env);
+        child.start(copy, QStringList());
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitCode(), 0);
+        const auto keys = readEntry(childHome.path() + "/autostart/" + QFileInfo(copy).fileName() + ".desktop");
+        QCOMPARE(keys.value("Exec"), "\"" + copy + "\"");
+    }
+};
+
+// The copy started by programInAFolderWithBlanks only registers itself and ends.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("VCOM_AUTORUN_CHILD")) {
+        AutoRun::set(true);
+        return QFile::exists(AutoRun::desktopEntryPath()) ? 0 : 1;
+    }
+    TestAutoRun test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_autorun.moc"
