@@ -1,0 +1,240 @@
+// Setupc against a fake setupc.exe that records its arguments and prints what the test gives it.
+#include "setupc.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QtTest>
+
+using Pairs = QList<QPair<QString, QString>>;
+
+class TestSetupc : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString m_bash;
+
+    // The folder is shared with other tests' binaries: the marker says it is ours to remove.
+    static QString marker() { return Setupc::folderPath() + QStringLiteral(".tst_setupc"); }
+
+    static bool writeFile(const QString &name, const QByteArray &data)
+    {
+        QFile file(Setupc::folderPath() + name);
+        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+    }
+
+    // NUL-separated, so an argument with blanks or line breaks comes back exactly as received.
+    static QStringList receivedArgs()
+    {
+        QFile file(Setupc::folderPath() + QStringLiteral("args"));
+        if (!file.open(QIODevice::ReadOnly))
+            return {QStringLiteral("<fake was not run>")};
+        QList<QByteArray> parts = file.readAll().split('\0');
+        parts.removeLast();
+        QStringList args;
+        for (const QByteArray &part : parts)
+            args << QString::fromUtf8(part);
+        return args;
+    }
+
+    static void removeFolder()
+    {
+        if (QFileInfo::exists(marker()))
+            QDir(Setupc::folderPath()).removeRecursively();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_bash = TestSupport::findTool(QStringLiteral("bash"));
+        QVERIFY2(!m_bash.isEmpty(), "bash is not installed: the fake setupc.exe is a bash script");
+        removeFolder(); // a crashed run's leftovers
+        QVERIFY2(!QFileInfo::exists(Setupc::folderPath()),
+                 qPrintable(Setupc::folderPath() + " exists and is not this test's"));
+    }
+
+    void init()
+    {
+        QVERIFY(QDir().mkpath(Setupc::folderPath()));
+        QVERIFY(writeFile(QStringLiteral(".tst_setupc"), {}));
+        const QByteArray script = "#!" + m_bash.toLocal8Bit() + "\n"
+                                  "here=$(dirname \"$0\")\n"
+                                  "printf '%s\\0' \"$@\" >\"$here/args\"\n"
+                                  "[ -f \"$here/stdout\" ] && cat \"$here/stdout\"\n"
+                                  "[ -f \"$here/stderr\" ] && cat \"$here/stderr\" >&2\n"
+                                  "exit $(cat \"$here/status\" 2>/dev/null || echo 0)\n";
+        QVERIFY(writeFile(QStringLiteral("setupc.exe"), script));
+        QVERIFY(QFile::setPermissions(Setupc::programPath(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(Setupc::exists());
+    }
+
+    void cleanup() { removeFolder(); }
+    void cleanupTestCase() { removeFolder(); }
+
+    void requestArguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("received");
+        QTest::newRow("list") << Setupc::listArgs() << QStringList{"list"};
+        QTest::newRow("install is one argument")
+            << Setupc::installArgs("COM5", "COM6") << QStringList{"install PortName=COM5 PortName=COM6"};
+        QTest::newRow("install keeps the order")
+            << Setupc::installArgs("COM12", "COM3") << QStringList{"install PortName=COM12 PortName=COM3"};
+        QTest::newRow("remove") << Setupc::removeArgs(0) << QStringList{"remove", "0"};
+        QTest::newRow("remove two digits") << Setupc::removeArgs(12) << QStringList{"remove", "12"};
+        QTest::newRow("uninstall") << Setupc::uninstallArgs() << QStringList{"uninstall"};
+    }
+
+    void requestArguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, received);
+        QObject parent;
+        Setupc::run(&parent, args);
+        QCOMPARE(receivedArgs(), received);
+        // the process is gone with the call, not left to pile up under the parent
+        QVERIFY(parent.findChildren<QProcess *>().isEmpty());
+    }
+
+    void outputIsLatin1()
+    {
+        QByteArray bytes;
+        QString text;
+        for (int b = 0; b < 256; ++b) {
+            bytes += char(b);
+            text += QChar(b);
+        }
+        QVERIFY(writeFile(QStringLiteral("stdout"), "caf\xe9 " + bytes));
+        const QString out = Setupc::run(nullptr, Setupc::listArgs());
+        QCOMPARE(out.left(5), QString::fromUtf8("café "));
+        QCOMPARE(out.mid(5), text);
+    }
+
+    void outputIsStandardOutputOnly_data()
+    {
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<QByteArray>("status");
+        const QByteArray listing = "CNCA0 PortName=COM5\r\nCNCB0 PortName=COM6\r\n";
+        QTest::newRow("stderr left out") << listing << QByteArray("CNCA9 PortName=COM9\n") << QByteArray("0");
+        QTest::newRow("failure status") << listing << QByteArray("failed\n") << QByteArray("3");
+        QTest::newRow("nothing printed") << QByteArray() << QByteArray("COM7\n") << QByteArray("1");
+        // well past a pipe's buffer: all of it, not the first chunk
+        QTest::newRow("a megabyte") << listing.repeated(1 << 15) << QByteArray() << QByteArray("0");
+    }
+
+    void outputIsStandardOutputOnly()
+    {
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        QFETCH(QByteArray, status);
+        QVERIFY(writeFile(QStringLiteral("stdout"), out));
+        QVERIFY(writeFile(QStringLiteral("stderr"), err));
+        QVERIFY(writeFile(QStringLiteral("status"), status));
+        QCOMPARE(Setupc::run(nullptr, Setupc::listArgs()), QString::fromLatin1(out));
+    }
+
+    void missingProgram()
+    {
+        QVERIFY(QFile::remove(Setupc::programPath()));
+        QVERIFY(!Setupc::exists());
+        QCOMPARE(Setupc::run(nullptr, Setupc::listArgs()), QString());
+        // a folder of that name is no program either
+        QVERIFY(QDir().mkpath(Setupc::programPath()));
+        QVERIFY(!Setupc::exists());
+        QCOMPARE(Setupc::run(nullptr, Setupc::listArgs()), QString());
+    }
+
+    void portNames_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("empty") << QString() << QStringList();
+        QTest::newRow("no COM") << "CNCA0 PortName=-\nCNCB0 PortName=-\n" << QStringList();
+        QTest::newRow("lower case") << "CNCA0 PortName=com5\n" << QStringList();
+        QTest::newRow("COM without digits") << "COM COMx CO M5" << QStringList();
+        QTest::newRow("one") << "CNCA0 PortName=COM5\n" << QStringList{"COM5"};
+        QTest::newRow("two") << "CNCA0 PortName=COM5\r\nCNCB0 PortName=COM6\r\n" << QStringList{"COM5", "COM6"};
+        QTest::newRow("output order, not sorted") << "COM9 COM10 COM2" << QStringList{"COM9", "COM10", "COM2"};
+        QTest::newRow("three digits") << "PortName=COM123" << QStringList{"COM123"};
+        QTest::newRow("leading zeros kept") << "COM007" << QStringList{"COM007"};
+        QTest::newRow("glued to text") << "xCOM12y" << QStringList{"COM12"};
+        QTest::newRow("glued to each other") << "COM1COM2" << QStringList{"COM1", "COM2"};
+        QTest::newRow("install output")
+            << "       CNCA0 PortName=COM5\n       CNCB0 PortName=COM6\n"
+               "ComDB: COM5 - logged as \"in use\"\n"
+            << QStringList{"COM5", "COM6", "COM5"};
+    }
+
+    void portNames()
+    {
+        QFETCH(QString, output);
+        QFETCH(QStringList, names);
+        QCOMPARE(Setupc::portNames(output), names);
+    }
+
+    void manyPortNames()
+    {
+        QString output;
+        for (int i = 0; i < 5000; ++i)
+            output += QStringLiteral("CNCA%1 PortName=COM%2\nCNCB%1 PortName=COM%3\n").arg(i).arg(2 * i).arg(2 * i + 1);
+        const QStringList names = Setupc::portNames(output);
+        QCOMPARE(names.size(), 10000);
+        QCOMPARE(names.first(), QString("COM0"));
+        QCOMPARE(names.at(5001), QString("COM5001"));
+        QCOMPARE(names.last(), QString("COM9999"));
+        const Pairs pairs = Setupc::pairs(names);
+        QCOMPARE(pairs.size(), 5000);
+        QCOMPARE(pairs.last(), qMakePair(QString("COM9998"), QString("COM9999")));
+    }
+
+    void pairs_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<Pairs>("pairs");
+        QTest::newRow("none") << QStringList() << Pairs();
+        QTest::newRow("one name") << QStringList{"COM5"} << Pairs();
+        QTest::newRow("two") << QStringList{"COM5", "COM6"} << Pairs{{"COM5", "COM6"}};
+        QTest::newRow("three") << QStringList{"COM5", "COM6", "COM7"} << Pairs{{"COM5", "COM6"}};
+        QTest::newRow("four") << QStringList{"COM8", "COM1", "COM3", "COM2"}
+                              << Pairs{{"COM8", "COM1"}, {"COM3", "COM2"}};
+        QTest::newRow("five") << QStringList{"COM1", "COM2", "COM3", "COM4", "COM5"}
+                              << Pairs{{"COM1", "COM2"}, {"COM3", "COM4"}};
+    }
+
+    void pairs()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(Pairs, pairs);
+        QCOMPARE(Setupc::pairs(names), pairs);
+    }
+
+    void installSucceeded_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("succeeded");
+        QTest::newRow("full output") << "       CNCA0 PortName=COM5\n       CNCB0 PortName=COM6\n"
+                                        "ComDB: COM5 - logged as \"in use\"\nComDB: COM6 - logged as \"in use\"\n"
+                                     << true;
+        QTest::newRow("marker alone") << "logged as \"in use\"" << true;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("no quotes") << "ComDB: COM5 - logged as in use" << false;
+        QTest::newRow("one quote") << "ComDB: COM5 - logged as \"in use" << false;
+        QTest::newRow("single quotes") << "ComDB: COM5 - logged as 'in use'" << false;
+        QTest::newRow("upper case") << "ComDB: COM5 - Logged as \"IN USE\"" << false;
+        QTest::newRow("other words") << "ComDB: COM5 - logged as \"not in use\"" << false;
+        QTest::newRow("ports only") << "       CNCA0 PortName=COM5\n       CNCB0 PortName=COM6\n" << false;
+    }
+
+    void installSucceeded()
+    {
+        QFETCH(QString, output);
+        QFETCH(bool, succeeded);
+        QCOMPARE(Setupc::installSucceeded(output), succeeded);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSetupc)
+#include "tst_setupc.moc"
