@@ -1,0 +1,525 @@
+// The virtual port manager dialog, driven through its buttons against a fake setupc.exe that
+// records every call and prints the output each test chooses.
+#include "devicedialog.h"
+#include "serialports.h"
+#include "testsupport.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+
+const char FakeDirVar[] = "VCOM_FAKE_SETUPC_DIR";
+const QString Initial = QStringLiteral("Список портов");
+
+// Writes one argument a line into a file of its own per call, then prints <request>.out when
+// the test left one; the request is the first word of the first argument.
+const char FakeScript[] = R"(
+dir="$VCOM_FAKE_SETUPC_DIR"
+[ -n "$dir" ] || exit 3
+n=1
+while [ -e "$dir/call-$n" ]; do n=$((n + 1)); done
+printf '%s\n' "$@" >"$dir/call-$n"
+request="${1%% *}"
+if [ -f "$dir/$request.out" ]; then cat "$dir/$request.out"; fi
+exit 0
+)";
+
+struct Box
+{
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::Icon icon;
+};
+
+QStringList rowTexts(const QListWidget *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+// A listing of n pairs COM1<->COM2, COM3<->COM4, ...
+QByteArray listing(int pairs)
+{
+    QByteArray out;
+    for (int i = 0; i < pairs; ++i) {
+        out += QByteArray("CNCA") + QByteArray::number(i) + " PortName=COM" + QByteArray::number(2 * i + 1) + '\n';
+        out += QByteArray("CNCB") + QByteArray::number(i) + " PortName=COM" + QByteArray::number(2 * i + 2) + '\n';
+    }
+    return out;
+}
+
+const QByteArray TwoPairs = "       CNCA0 PortName=COM5\n       CNCB0 PortName=COM6\n"
+                            "       CNCA1 PortName=COM7\n       CNCB1 PortName=COM8\n";
+
+} // namespace
+
+class TestDeviceDialog : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString m_bash;
+    QByteArray m_savedRuntime;
+    QScopedPointer<QTemporaryDir> m_tmp;
+    DeviceDialog *m_dialog = nullptr;
+    QSignalSpy *m_status = nullptr;
+
+    QList<QMessageBox::StandardButton> m_answers;
+    QList<Box> m_boxes;
+    QPointer<QMessageBox> m_answered;
+    bool m_watching = false;
+
+    static QString folder() { return QCoreApplication::applicationDirPath() + QStringLiteral("/com0com"); }
+    static QString program() { return folder() + QStringLiteral("/setupc.exe"); }
+
+    void installFake()
+    {
+        QVERIFY(QDir().mkpath(folder()));
+        QFile file(program());
+        QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(file.errorString()));
+        file.write("#!" + m_bash.toLocal8Bit() + '\n' + FakeScript);
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    }
+
+    void setOutput(const QString &request, const QByteArray &bytes)
+    {
+        QFile file(m_tmp->filePath(request + QStringLiteral(".out")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
+    // Every call the fake saw, in order, each as its argument list.
+    QList<QStringList> calls() const
+    {
+        QList<QStringList> result;
+        for (int n = 1;; ++n) {
+            QFile file(m_tmp->filePath(QStringLiteral("call-%1").arg(n)));
+            if (!file.open(QIODevice::ReadOnly))
+                return result;
+            QString text = QString::fromLocal8Bit(file.readAll());
+            if (text.endsWith(QLatin1Char('\n')))
+                text.chop(1);
+            result << text.split(QLatin1Char('\n'));
+        }
+    }
+
+    QStringList statuses() const
+    {
+        QStringList texts;
+        for (const QList<QVariant> &args : *m_status)
+            texts << args.at(0).toString();
+        return texts;
+    }
+
+    QListWidget *list() const { return m_dialog->findChild<QListWidget *>(QStringLiteral("lwCOM")); }
+    QSpinBox *pairBox() const { return m_dialog->findChild<QSpinBox *>(QStringLiteral("edPara")); }
+
+    // Any message box that comes up is recorded and answered with the next planned answer; one
+    // that was not planned is closed, so a wrong box fails the checks instead of hanging the run.
+    void answerBoxes()
+    {
+        if (!m_watching)
+            return;
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box && box != m_answered && box->isVisible()) {
+            m_answered = box;
+            m_boxes << Box{box->windowTitle(), box->text(), box->standardButtons(), box->icon()};
+            const QMessageBox::StandardButton answer =
+                m_answers.isEmpty() ? QMessageBox::NoButton : m_answers.takeFirst();
+            if (QAbstractButton *button = box->button(answer))
+                button->click();
+            else
+                box->reject();
+        }
+        QTimer::singleShot(10, this, &TestDeviceDialog::answerBoxes);
+    }
+
+    void press(const QString &name, const QList<QMessageBox::StandardButton> &answers = {})
+    {
+        auto *button = m_dialog->findChild<QPushButton *>(name);
+        QVERIFY2(button, qPrintable(name + " is missing"));
+        m_answers = answers;
+        m_watching = true;
+        QTimer::singleShot(0, this, &TestDeviceDialog::answerBoxes);
+        button->click();
+        m_watching = false;
+        QVERIFY2(m_answers.isEmpty(), "a planned message box did not come up");
+    }
+
+    void refresh(const QByteArray &output)
+    {
+        setOutput(QStringLiteral("list"), output);
+        press(QStringLiteral("btList"));
+    }
+
+    void clickRow(int row)
+    {
+        QListWidget *widget = list();
+        QVERIFY(row < widget->count());
+        if (!m_dialog->isVisible()) {
+            m_dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+        }
+        QListWidgetItem *item = widget->item(row);
+        widget->scrollToItem(item);
+        const QRect rect = widget->visualItemRect(item);
+        QVERIFY(!rect.isEmpty());
+        QTest::mouseClick(widget->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    // The names an add must propose: above the highest number among the ports this machine has.
+    static QPair<QString, QString> proposedNames()
+    {
+        static const QRegularExpression digits(QStringLiteral("\\d+"));
+        int highest = 1;
+        for (const QString &name : SerialPorts::portNames())
+            highest = qMax(highest, digits.match(name).captured(0).toInt());
+        return {QStringLiteral("COM%1").arg(highest + 1), QStringLiteral("COM%1").arg(highest + 2)};
+    }
+
+    void makeVirtualPorts(const QStringList &names)
+    {
+        const QString dir = SerialPorts::virtualPortDir();
+        QVERIFY(dir.startsWith(m_tmp->path()));
+        QVERIFY(QDir().mkpath(dir));
+        for (const QString &name : names)
+            QVERIFY(QFile::link(QStringLiteral("/dev/null"), dir + QLatin1Char('/') + name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_bash = TestSupport::findTool(QStringLiteral("bash"));
+        if (m_bash.isEmpty())
+            QFAIL("bash is not installed; the fake setupc.exe is a bash script");
+        m_savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_savedRuntime.isNull())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", m_savedRuntime);
+    }
+
+    void init()
+    {
+        m_tmp.reset(new QTemporaryDir);
+        QVERIFY(m_tmp->isValid());
+        qputenv(FakeDirVar, QFile::encodeName(m_tmp->path()));
+        // Virtual ports of this machine would change what an add proposes; each test sees its own.
+        const QString runtime = m_tmp->filePath(QStringLiteral("runtime"));
+        QVERIFY(QDir().mkpath(runtime));
+        QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        installFake();
+
+        m_boxes.clear();
+        m_answers.clear();
+        m_dialog = new DeviceDialog(nullptr);
+        m_status = new QSignalSpy(m_dialog, &DeviceDialog::sendStatus);
+        QVERIFY(m_status->isValid());
+    }
+
+    void cleanup()
+    {
+        delete m_status;
+        m_status = nullptr;
+        delete m_dialog;
+        m_dialog = nullptr;
+        QDir(folder()).removeRecursively();
+        qunsetenv(FakeDirVar);
+        m_tmp.reset();
+    }
+
+    void opensWithoutListing()
+    {
+        QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Управление VCOM"));
+        QCOMPARE(rowTexts(list()), QStringList{Initial});
+        QVERIFY(calls().isEmpty());
+        QCOMPARE(m_status->count(), 0);
+    }
+
+    void refreshShowsOutputAndPairs_data()
+    {
+        QTest::addColumn<bool>("tool");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QStringList>("rows");
+
+        QTest::newRow("two pairs") << true << QByteArray("Liste \xe9tendue\n") + TwoPairs
+                                   << QStringList{QString::fromLatin1("Liste \xe9tendue\n") + QString::fromLatin1(TwoPairs),
+                                                  "Порты 0: COM5<->COM6", "Порты 1: COM7<->COM8"};
+        QTest::newRow("names on one line") << true << QByteArray("COM10 COM11COM12 COM13")
+                                           << QStringList{"COM10 COM11COM12 COM13", "Порты 0: COM10<->COM11",
+                                                          "Порты 1: COM12<->COM13"};
+        QTest::newRow("odd count") << true << QByteArray("COM1 COM2 COM3\n")
+                                   << QStringList{"COM1 COM2 COM3\n", "Порты 0: COM1<->COM2"};
+        QTest::newRow("single name") << true << QByteArray("CNCA0 PortName=COM4\n")
+                                     << QStringList{"CNCA0 PortName=COM4\n"};
+        QTest::newRow("lower case") << true << QByteArray("com1 com2\n") << QStringList{"com1 com2\n"};
+        QTest::newRow("nothing printed") << true << QByteArray() << QStringList{QString()};
+        QTest::newRow("tool missing") << false << QByteArray("COM1 COM2\n") << QStringList{QString()};
+    }
+
+    void refreshShowsOutputAndPairs()
+    {
+        QFETCH(bool, tool);
+        QFETCH(QByteArray, output);
+        QFETCH(QStringList, rows);
+        if (!tool)
+            QVERIFY(QFile::remove(program()));
+
+        // A second refresh replaces the first one's rows instead of adding to them.
+        for (int round = 1; round <= 2; ++round) {
+            refresh(output);
+            QCOMPARE(rowTexts(list()), rows);
+            for (int row = 1; row < list()->count(); ++row)
+                QCOMPARE(list()->item(row)->data(Qt::UserRole), QVariant(row - 1));
+            QVERIFY(!list()->item(0)->data(Qt::UserRole).isValid());
+            QList<QStringList> listCalls;
+            QStringList listStatuses;
+            for (int i = 0; i < round; ++i) {
+                if (tool)
+                    listCalls << QStringList{"list"};
+                listStatuses << program();
+            }
+            QCOMPARE(calls(), listCalls);
+            QCOMPARE(statuses(), listStatuses);
+        }
+    }
+
+    void rowClickSetsPairNumber_data()
+    {
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("pair");
+
+        QTest::newRow("output row") << TwoPairs << 0 << 0;
+        QTest::newRow("first pair") << TwoPairs << 1 << 0;
+        QTest::newRow("second pair") << TwoPairs << 2 << 1;
+        QTest::newRow("pair 10") << listing(13) << 11 << 10;
+        QTest::newRow("pair 12") << listing(13) << 13 << 12;
+    }
+
+    void rowClickSetsPairNumber()
+    {
+        QFETCH(QByteArray, output);
+        QFETCH(int, row);
+        QFETCH(int, pair);
+
+        refresh(output);
+        // Start from a value the click has to change.
+        pairBox()->setValue(pair == 1 ? 0 : 1);
+        QVERIFY(pairBox()->value() != pair);
+        clickRow(row);
+        QCOMPARE(pairBox()->value(), pair);
+    }
+
+    void addProposesNamesAboveEveryPort_data()
+    {
+        QTest::addColumn<QStringList>("virtualPorts");
+
+        QTest::newRow("system ports only") << QStringList();
+        QTest::newRow("COM1 and COM12") << QStringList{"COM1", "COM12"};
+        QTest::newRow("COM150") << QStringList{"COM3", "COM150"};
+    }
+
+    void addProposesNamesAboveEveryPort()
+    {
+        QFETCH(QStringList, virtualPorts);
+        makeVirtualPorts(virtualPorts);
+        for (const QString &name : virtualPorts)
+            QVERIFY2(SerialPorts::portNames().contains(name), qPrintable(name + " is not among the ports"));
+
+        const QPair<QString, QString> names = proposedNames();
+        press(QStringLiteral("btAdd"), {QMessageBox::No});
+
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.at(0).title, QStringLiteral("Установка виртуальных устройств"));
+        QCOMPARE(m_boxes.at(0).text,
+                 QStringLiteral("Добавить новою пару портов\nввода/вывода?\n") + names.first + " <-> " + names.second);
+        QCOMPARE(m_boxes.at(0).buttons, QMessageBox::Yes | QMessageBox::No);
+        // Answered No: nothing is run and the list is as it was.
+        QVERIFY(calls().isEmpty());
+        QCOMPARE(rowTexts(list()), QStringList{Initial});
+        QCOMPARE(m_status->count(), 0);
+    }
+
+    void addOutcome_data()
+    {
+        QTest::addColumn<bool>("tool");
+        QTest::addColumn<QByteArray>("installOutput");
+        QTest::addColumn<bool>("added");
+
+        const QByteArray made = "       CNCA2 PortName=COM40\n       CNCB2 PortName=COM41\n";
+        QTest::newRow("added") << true << made + "ComDB: COM40 - logged as \"in use\"\n" << true;
+        QTest::newRow("marker without quotes") << true << made + "ComDB: COM40 - logged as in use\n" << false;
+        QTest::newRow("marker in other case") << true << made + "ComDB: COM40 - Logged as \"In use\"\n" << false;
+        QTest::newRow("nothing printed") << true << QByteArray() << false;
+        QTest::newRow("tool missing") << false << QByteArray() << false;
+    }
+
+    void addOutcome()
+    {
+        QFETCH(bool, tool);
+        QFETCH(QByteArray, installOutput);
+        QFETCH(bool, added);
+
+        // What the add writes goes below what the list already shows.
+        refresh(TwoPairs);
+        const QStringList before = rowTexts(list());
+        m_status->clear();
+        setOutput(QStringLiteral("install"), installOutput);
+        const QByteArray relisted = TwoPairs + "       CNCA2 PortName=COM40\n       CNCB2 PortName=COM41\n";
+        setOutput(QStringLiteral("list"), relisted);
+        if (!tool)
+            QVERIFY(QFile::remove(program()));
+
+        const QPair<QString, QString> names = proposedNames();
+        QList<QMessageBox::StandardButton> answers{QMessageBox::Yes};
+        if (!added)
+            answers << QMessageBox::Ok;
+        press(QStringLiteral("btAdd"), answers);
+
+        QStringList rows = before;
+        QList<QStringList> expectedCalls{{"list"}};
+        QStringList expectedStatuses;
+        if (!tool) {
+            rows << "setupc.exe not found!";
+        } else {
+            rows << "Add ports" << "Path: " + folder() << QString::fromLatin1(installOutput);
+            expectedCalls << QStringList{"install PortName=" + names.first + " PortName=" + names.second};
+            expectedStatuses << folder();
+            if (added) {
+                rows << QString::fromLatin1(relisted) << "Порты 0: COM5<->COM6" << "Порты 1: COM7<->COM8"
+                     << "Порты 2: COM40<->COM41";
+                expectedCalls << QStringList{"list"};
+                expectedStatuses << program();
+            } else {
+                rows << "setupc.exe install ports error!";
+            }
+        }
+        QCOMPARE(rowTexts(list()), rows);
+        QCOMPARE(calls(), expectedCalls);
+        QCOMPARE(statuses(), expectedStatuses);
+
+        QCOMPARE(m_boxes.size(), added ? 1 : 2);
+        if (!added) {
+            QCOMPARE(m_boxes.at(1).title, QStringLiteral("Добавление VCOM"));
+            QCOMPARE(m_boxes.at(1).text, QStringLiteral("НЕ! удалось добавить виртуальные порты!"));
+            QCOMPARE(m_boxes.at(1).icon, QMessageBox::Warning);
+            QCOMPARE(m_boxes.at(1).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        }
+    }
+
+    void remove_data()
+    {
+        QTest::addColumn<QByteArray>("output"); // empty: no refresh before the click
+        QTest::addColumn<int>("row");           // the row clicked first, -1 for none
+        QTest::addColumn<bool>("tool");
+        QTest::addColumn<int>("answer"); // NoButton: no question expected
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<int>("pair"); // -1: nothing is removed
+
+        QTest::newRow("before any listing") << QByteArray() << -1 << true << int(QMessageBox::NoButton) << QString() << -1;
+        QTest::newRow("listing without pairs") << QByteArray("no ports\n") << 0 << true << int(QMessageBox::NoButton)
+                                               << QString() << -1;
+        QTest::newRow("first pair") << TwoPairs << 1 << true << int(QMessageBox::Yes)
+                                    << "COM5 <-> COM6, Удалить порты ?" << 0;
+        QTest::newRow("second pair") << TwoPairs << 2 << true << int(QMessageBox::Yes)
+                                     << "COM7 <-> COM8, Удалить порты ?" << 1;
+        QTest::newRow("output row picks pair 0") << TwoPairs << 0 << true << int(QMessageBox::Yes)
+                                                 << "COM5 <-> COM6, Удалить порты ?" << 0;
+        QTest::newRow("pair 12") << listing(13) << 13 << true << int(QMessageBox::Yes)
+                                 << "COM25 <-> COM26, Удалить порты ?" << 12;
+        QTest::newRow("answer No") << TwoPairs << 2 << true << int(QMessageBox::No) << "COM7 <-> COM8, Удалить порты ?"
+                                   << -1;
+        QTest::newRow("tool missing") << TwoPairs << 1 << false << int(QMessageBox::Yes)
+                                      << "COM5 <-> COM6, Удалить порты ?" << -1;
+    }
+
+    void remove()
+    {
+        QFETCH(QByteArray, output);
+        QFETCH(int, row);
+        QFETCH(bool, tool);
+        QFETCH(int, answer);
+        QFETCH(QString, question);
+        QFETCH(int, pair);
+
+        if (!output.isEmpty())
+            refresh(output);
+        if (row >= 0) {
+            // From the far end, so the click has to bring the pair number where the row says.
+            pairBox()->setValue(pairBox()->maximum());
+            clickRow(row);
+        }
+        const QStringList before = rowTexts(list());
+        const int callsBefore = calls().size();
+        m_status->clear();
+        const QByteArray removed = "Removed CNCA0 PortName=COM5\nRemoved CNCB0 PortName=COM6\n";
+        setOutput(QStringLiteral("remove"), removed);
+        if (!tool)
+            QVERIFY(QFile::remove(program()));
+
+        QList<QMessageBox::StandardButton> answers;
+        if (answer != QMessageBox::NoButton)
+            answers << QMessageBox::StandardButton(answer);
+        press(QStringLiteral("btDel"), answers);
+
+        if (question.isEmpty()) {
+            QCOMPARE(m_boxes.size(), 0);
+        } else {
+            QCOMPARE(m_boxes.size(), 1);
+            QCOMPARE(m_boxes.at(0).title, QStringLiteral("Удаление пары портов"));
+            QCOMPARE(m_boxes.at(0).text, question);
+            QCOMPARE(m_boxes.at(0).buttons, QMessageBox::Yes | QMessageBox::No);
+        }
+
+        const QList<QStringList> made = calls().mid(callsBefore);
+        if (pair >= 0) {
+            QCOMPARE(made, (QList<QStringList>{{"remove", QString::number(pair)}}));
+            QCOMPARE(rowTexts(list()),
+                     (QStringList{"Delete...", "Command: remove " + QString::number(pair), QString::fromLatin1(removed)}));
+            QCOMPARE(statuses(), QStringList{program() + " delete device"});
+        } else {
+            QVERIFY(made.isEmpty());
+            QCOMPARE(statuses(), QStringList());
+            if (answer == QMessageBox::Yes)
+                QCOMPARE(rowTexts(list()), QStringList{"Неверный путь setupc.exe..."});
+            else
+                QCOMPARE(rowTexts(list()), before);
+        }
+    }
+
+    void removeKeepsTheListing()
+    {
+        refresh(TwoPairs);
+        clickRow(2);
+        press(QStringLiteral("btDel"), {QMessageBox::Yes});
+        // The removal's output is not read: the same pair is still the one offered.
+        press(QStringLiteral("btDel"), {QMessageBox::No});
+        QCOMPARE(m_boxes.size(), 2);
+        QCOMPARE(m_boxes.at(1).text, QStringLiteral("COM7 <-> COM8, Удалить порты ?"));
+    }
+
+    void exitEndsTheModalRun()
+    {
+        auto *quit = m_dialog->findChild<QPushButton *>(QStringLiteral("btCancel"));
+        QVERIFY(quit);
+        QTimer::singleShot(0, quit, &QPushButton::click);
+        QCOMPARE(m_dialog->exec(), int(QDialog::Rejected));
+        QVERIFY(!m_dialog->isVisible());
+        QVERIFY(calls().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestDeviceDialog)
+#include "tst_devicedialog.moc"
