@@ -29,4 +29,6 @@ void MsConfig::save()
     setValue(QLatin1String(KeyAddDevice), addDevice);
     setValue(QLatin1String(KeyDelDevice), delDevice);
     setValue(QLatin1String(KeyAutoLoad), autoLoad);
+    // Written now, not when the store is next flushed: the program is about to end.
+    sync();
 }

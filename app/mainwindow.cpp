@@ -1,0 +1,525 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "aboutdialog.h"
+#include "autorun.h"
+#include "connectdialog.h"
+#include "devicedialog.h"
+#include "exitdialog.h"
+#include "monitor.h"
+#include "msconfig.h"
+#include "qpipemap.h"
+#include "setupc.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QThread>
+#include <QToolBar>
+#include <QUrl>
+
+namespace {
+
+const char *const kPipesFile = "pipes.json";
+const char *const kHelpUrl = "https://www.vantrel.example/catalog/interface-converters";
+const char *const kPaneStyle = "color:rgb(150,150,150);background-color:rgb(50,50,50);";
+
+} // namespace
+
+static void initResources()
+{
+    // The pictures live in the static library; make sure they are registered.
+    Q_INIT_RESOURCE(resurce);
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    initResources();
+    ui->setupUi(this);
+    setWindowTitle(tr("Vantrel-VCom V1.0.0"));
+    createWidget();
+    loadConfig();
+    createActions();
+    createMenu();
+    createToolBar();
+    ui->plnText->appendPlainText(QStringLiteral("State list..."));
+    createObjects();
+    ui->plnText->setStyleSheet(QLatin1String(kPaneStyle));
+}
+
+MainWindow::~MainWindow()
+{
+    if (mapConnection) {
+        mapConnection->saveToFile(QLatin1String(kPipesFile));
+        delete mapConnection;
+        mapConnection = nullptr;
+    }
+    delete ui;
+    // The worker threads are our children: each must have ended before it is destroyed, or the
+    // program dies on the way out. They run an empty event loop, so quit() ends them at once.
+    for (QThread *thread : qAsConst(threads)) {
+        thread->quit();
+        if (!thread->wait(ThreadWaitMs)) {
+            // Never destroy a running thread: let it go with the process instead.
+            thread->setParent(nullptr);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Building the window
+
+void MainWindow::createWidget()
+{
+    a_box = new QCheckBox(tr("Авто загрузка"), this);
+    a_box->setLayoutDirection(Qt::RightToLeft);
+    connect(a_box, &QCheckBox::stateChanged, this, &MainWindow::on_chkAuto_stateChanged);
+}
+
+void MainWindow::createActions()
+{
+    const auto make = [this](const char *name, const QString &text, const char *icon,
+                             void (MainWindow::*slot)()) {
+        auto *action = new QAction(QIcon(QLatin1String(icon)), text, this);
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    actDevice = make("actDevice", tr("Управление виртуальными портами..."), ":/images/command5.png",
+                     &MainWindow::onDeviceDialog);
+    actDeleteAll = make("actDeleteAll", tr("Удаление всех..."), ":/images/remove.png",
+                        &MainWindow::onDelAllPair);
+    actStart = make("actStart", tr("Запусить..."), ":/images/media_play_green.png", &MainWindow::onStart);
+    actStop = make("actStop", tr("Оставновить..."), ":/images/media_stop_red.png", &MainWindow::onStop);
+    actAddConnect = make("actAddConnect", tr("Добавить виртуальное соединение"), ":/images/plus.png",
+                         &MainWindow::onAddConnect);
+    actDelConnect = make("actDelConnect", tr("Удалить виртуальное соединение"), ":/images/minus.png",
+                         &MainWindow::onDelConnect);
+    actQuit = make("actQuit", tr("Выйти"), ":/images/exit.png", &MainWindow::onQuitClose);
+    actMonitor = make("actMonitor", tr("Монитор..."), ":/images/monitor.png", &MainWindow::onMonitor);
+    actAbout = make("actAbout", tr("О программе..."), ":/images/about.png", &MainWindow::onAbout);
+    actHelp = new QAction(QIcon(QStringLiteral(":/images/help-icon.png")), tr("Помощь..."), this);
+    actHelp->setObjectName(QStringLiteral("actHelp"));
+    connect(actHelp, &QAction::triggered, this, [] {
+        QDesktopServices::openUrl(QUrl(QLatin1String(kHelpUrl), QUrl::TolerantMode));
+    });
+}
+
+void MainWindow::createMenu()
+{
+    QMenu *file = menuBar()->addMenu(tr("Файл"));
+    file->addAction(actMonitor);
+    file->addSeparator();
+    file->addAction(actQuit);
+
+    QMenu *devices = menuBar()->addMenu(tr("Устройства"));
+    devices->addAction(actDevice);
+    devices->addSeparator();
+    devices->addAction(actDeleteAll);
+
+    QMenu *connections = menuBar()->addMenu(tr("Соединения"));
+    connections->addAction(actStart);
+    connections->addAction(actStop);
+    connections->addSeparator();
+    connections->addAction(actAddConnect);
+    connections->addAction(actDelConnect);
+
+    QMenu *help = menuBar()->addMenu(tr("Помощь"));
+    help->addAction(actHelp);
+    help->addSeparator();
+    help->addAction(actAbout);
+
+    ui->tbView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->tbView, &QWidget::customContextMenuRequested, this, &MainWindow::onViewMenuConnected);
+}
+
+void MainWindow::createToolBar()
+{
+    const QSize iconSize(32, 32);
+    ui->toolBar->setWindowTitle(tr("Устройства"));
+    ui->toolBar->setIconSize(iconSize);
+    ui->toolBar->addAction(actDevice);
+
+    QToolBar *connections = addToolBar(tr("Соединения"));
+    connections->setIconSize(iconSize);
+    connections->addAction(actAddConnect);
+    connections->addAction(actDelConnect);
+
+    QToolBar *work = addToolBar(tr("Работа"));
+    work->setIconSize(iconSize);
+    work->addAction(actStart);
+    work->addAction(actStop);
+
+    QToolBar *tools = addToolBar(tr("Инструменты"));
+    tools->setIconSize(iconSize);
+    tools->addAction(actMonitor);
+    tools->addSeparator();
+    tools->addWidget(a_box);
+
+    // With the switch on this emits stateChanged, which registers the program at logon again.
+    a_box->setChecked(config->autoLoad);
+}
+
+void MainWindow::createObjects()
+{
+    mapConnection = new QPipeMap(this);
+    connect(mapConnection, &QPipeMap::sendStatus, this, &MainWindow::onShowStatus);
+    sysGetPortList();
+    mapConnection->loadFromFile(QLatin1String(kPipesFile));
+    onViewTable();
+}
+
+void MainWindow::onShowStatus(QString state)
+{
+    ui->statusbar->showMessage(tr("Статус: %1").arg(state));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings, logon and exit
+
+void MainWindow::loadConfig()
+{
+    onShowStatus(QStringLiteral("Load config"));
+    config = new MsConfig(QStringLiteral("Vantrel"), QStringLiteral("Tovimex"), this);
+    config->read();
+}
+
+void MainWindow::saveConfig()
+{
+    if (!config)
+        return;
+    config->save();
+    onShowStatus(QStringLiteral("Save config"));
+}
+
+void MainWindow::on_chkAuto_stateChanged(int state)
+{
+    config->autoLoad = state > 0;
+    setAutoRun(state > 0);
+}
+
+void MainWindow::setAutoRun(bool on)
+{
+    AutoRun::set(on);
+}
+
+void MainWindow::onQuitClose()
+{
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    auto *dialog = new ExitDialog(this);
+    dialog->exec();
+    const int mode = dialog->getMode();
+    dialog->deleteLater();
+    switch (mode) {
+    case ExitDialog::mdExit:
+        saveConfig();
+        event->accept();
+        break;
+    case ExitDialog::mdMinimize:
+        setWindowState(Qt::WindowMinimized);
+        event->ignore();
+        break;
+    default:
+        event->ignore();
+        break;
+    }
+}
+
+void MainWindow::onAbout()
+{
+    auto *dialog = new AboutDialog(this);
+    dialog->exec();
+    dialog->deleteLater();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The connection table
+
+void MainWindow::onViewTable()
+{
+    ui->tbView->setColumnCount(8);
+    ui->tbView->setHorizontalHeaderLabels({QStringLiteral("ID"), QStringLiteral("NAME"),
+                                           QStringLiteral("ST"), QStringLiteral("VCOM_WORK"),
+                                           QStringLiteral("VCOM_NULL"), QStringLiteral("IP"),
+                                           QStringLiteral("PORT"), QStringLiteral("NOTE")});
+    const int widths[] = {40, 230, 22, 90, 90, 150, 100};
+    // The state column is narrower than the style's smallest section.
+    ui->tbView->horizontalHeader()->setMinimumSectionSize(widths[2]);
+    for (int column = 0; column < 7; ++column)
+        ui->tbView->setColumnWidth(column, widths[column]);
+    onUpDateTable();
+}
+
+void MainWindow::onUpDateTable()
+{
+    const QList<QPipeItem *> list = mapConnection->getList();
+    const int rows = qMin(list.size(), 4);
+    ui->tbView->setRowCount(rows);
+    const auto cell = [](const QString &text) {
+        auto *item = new QTableWidgetItem(text);
+        item->setTextAlignment(Qt::AlignCenter);
+        return item;
+    };
+    for (int row = 0; row < rows; ++row) {
+        QPipeItem *pipe = list.at(row);
+        QTableWidgetItem *idItem = cell(QString::number(pipe->id()));
+        idItem->setData(Qt::UserRole, pipe->id());
+        ui->tbView->setItem(row, 0, idItem);
+        ui->tbView->setItem(row, 1, cell(pipe->getName()));
+
+        auto *state = new QLabel(this);
+        state->setPixmap(QPixmap(pipe->state() == QPipeItem::PipeConnect
+                                     ? QStringLiteral(":/images/con33.png")
+                                     : QStringLiteral(":/images/discon33.png")));
+        state->setMinimumSize(24, 24);
+        state->setMaximumSize(24, 24);
+        state->setScaledContents(true);
+        state->setAlignment(Qt::AlignRight);
+        ui->tbView->setCellWidget(row, 2, state);
+
+        ui->tbView->setItem(row, 3, cell(pipe->portWork()));
+        ui->tbView->setItem(row, 4, cell(pipe->portNull()));
+        ui->tbView->setItem(row, 5, cell(pipe->getIpAddr()));
+        ui->tbView->setItem(row, 6, cell(QString::number(pipe->getIpPort())));
+        ui->tbView->setItem(row, 7, cell(pipe->getNote()));
+    }
+}
+
+int MainWindow::idOfRow(int row) const
+{
+    const QTableWidgetItem *idItem = ui->tbView->item(row, 0);
+    return idItem ? idItem->data(Qt::UserRole).toInt() : 0;
+}
+
+void MainWindow::on_tbView_itemClicked(QTableWidgetItem *item)
+{
+    curID = idOfRow(item->row());
+}
+
+void MainWindow::on_tbView_itemDoubleClicked(QTableWidgetItem *item)
+{
+    curID = idOfRow(item->row());
+    if (curID <= 0) {
+        onShowStatus(tr("Невалидный индекс"));
+        return;
+    }
+    QPipeItem *pipe = mapConnection->itemById(curID);
+    if (!pipe)
+        return;
+    auto *dialog = new ConnectDialog(this);
+    dialog->setDataConnect(pipe->getPropertyMap());
+    if (dialog->exec() == QDialog::Accepted) {
+        pipe->setPropertyMap(dialog->getDataConnect());
+        onUpDateTable();
+    }
+    dialog->deleteLater();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connection commands
+
+void MainWindow::onAddConnect()
+{
+    if (mapConnection->count() > 3) {
+        QMessageBox::critical(this, tr("Добавить соединение"),
+                              tr("Невозможно добавить соединение!\nМаксимальное количество 4"),
+                              QMessageBox::Ok);
+        return;
+    }
+    auto *dialog = new ConnectDialog(this);
+    if (dialog->exec() == QDialog::Accepted) {
+        auto *pipe = new QPipeItem(QStringLiteral("Pipe"), nullptr);
+        pipe->setPropertyMap(dialog->getDataConnect());
+        mapConnection->addPipe(pipe);
+        onUpDateTable();
+    }
+    dialog->deleteLater();
+}
+
+void MainWindow::onDelConnect()
+{
+    if (curID <= 0) {
+        QMessageBox::critical(this, tr("Удаление соединений"), tr("Не выбрано соединение для удаления!"),
+                              QMessageBox::Ok);
+        return;
+    }
+    QPipeItem *pipe = mapConnection->itemById(curID);
+    if (!pipe) {
+        onShowStatus(tr("неверный индекс"));
+        return;
+    }
+    const QString question = tr("Удалить %1 ID:%2").arg(pipe->getName()).arg(pipe->id());
+    if (QMessageBox::question(this, tr("Удаление соединения"), question,
+                              QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    // No bridge may go on running without a row in the table.
+    stopConnection(pipe);
+    mapConnection->deletePipe(curID);
+    onUpDateTable();
+}
+
+void MainWindow::onViewMenuConnected(const QPoint &pos)
+{
+    Q_UNUSED(pos)
+    if (curID <= 0) {
+        QMessageBox::warning(this, tr("Объект"), tr("Объект не выбран или неверный ID!"), QMessageBox::Ok);
+        return;
+    }
+    QMenu menu;
+    menu.addAction(QIcon(QStringLiteral(":/images/media_play_green.png")), tr("Запустить соединение VCOM"),
+                   this, &MainWindow::onStart);
+    menu.addAction(QIcon(QStringLiteral(":/images/media_stop_red.png")), tr("Остановить соединение VCOM"),
+                   this, &MainWindow::onStop);
+    menu.addSeparator();
+    menu.addAction(QIcon(QStringLiteral(":/images/close.png")), tr("Удалить соединение..."), this,
+                   &MainWindow::onDelConnect);
+    menu.exec(QCursor::pos());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start and stop
+
+void MainWindow::onStart()
+{
+    if (curID <= 0) {
+        QMessageBox::warning(this, tr("Запуск соединения"), tr("Соединение не выбрано или неверный ID!"),
+                             QMessageBox::Ok);
+        return;
+    }
+    QPipeItem *pipe = mapConnection->itemById(curID);
+    if (!pipe || pipe->state() != QPipeItem::NotConnect) {
+        QMessageBox::warning(this, tr("Запуск соединения"),
+                             tr("Не неверный ID или соединение уже запущено!"), QMessageBox::Ok);
+        return;
+    }
+    pipe->onConnection();
+    QThread *thread = threads.value(pipe->id(), nullptr);
+    if (!thread) {
+        thread = new QThread(this);
+        connect(this, &QObject::destroyed, thread, &QThread::quit);
+        threads.insert(pipe->id(), thread);
+    }
+    // The record's port and socket stay in this thread and relay here; the worker thread only
+    // holds the record.
+    pipe->moveToThread(thread);
+    onShowStatus(tr("Started thread: %1").arg(pipe->id()));
+    thread->start(QThread::InheritPriority);
+    onUpDateTable();
+}
+
+void MainWindow::onStop()
+{
+    if (curID <= 0) {
+        QMessageBox::warning(this, tr("Останов соединения"), tr("Соединение не не выбрано или неверный ID!"),
+                             QMessageBox::Ok);
+        return;
+    }
+    QPipeItem *pipe = mapConnection->itemById(curID);
+    if (!pipe || pipe->state() != QPipeItem::PipeConnect) {
+        QMessageBox::warning(this, tr("Останов соединения"),
+                             tr("Не неверный ID или соединение не запущено!"), QMessageBox::Ok);
+        return;
+    }
+    stopConnection(pipe);
+    onUpDateTable();
+}
+
+void MainWindow::stopConnection(QPipeItem *pipe)
+{
+    pipe->onDisconnection();
+    QThread *thread = threads.value(pipe->id(), nullptr);
+    if (thread && thread->isRunning()) {
+        onShowStatus(tr("Quit & Terminate thread: %1").arg(pipe->id()));
+        // The thread runs an empty event loop: quit() ends it at once, no need to terminate it.
+        thread->quit();
+        thread->wait();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Traffic monitor
+
+void MainWindow::onMonitor()
+{
+    if (curID <= 0) {
+        QMessageBox::critical(this, tr("Мониторинг соединения"), tr("Не выбрано соединение для мониторинга!"),
+                              QMessageBox::Ok);
+        return;
+    }
+    QPipeItem *pipe = mapConnection->itemById(curID);
+    if (!pipe || pipe->state() != QPipeItem::PipeConnect) {
+        QMessageBox::critical(this, tr("Мониторинг соединения"), tr("Соединение не установлено!"),
+                              QMessageBox::Ok);
+        return;
+    }
+    auto *monitor = new Monitor(this);
+    connect(pipe, &QPipeItem::readSerialBuffer, monitor, &Monitor::onShowSerial);
+    connect(pipe, &QPipeItem::readSocketBuffer, monitor, &Monitor::onShowSocket);
+    monitor->exec();
+    monitor->deleteLater();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Virtual port pairs
+
+void MainWindow::sysGetPortList()
+{
+    const QString output = Setupc::run(this, Setupc::listArgs());
+    ui->plnText->appendPlainText(output);
+    listCOM = Setupc::portNames(output);
+    const auto pairs = Setupc::pairs(listCOM);
+    for (int i = 0; i < pairs.size(); ++i)
+        ui->plnText->appendPlainText(
+            tr("Пара %1: %2-%3").arg(i).arg(pairs.at(i).first, pairs.at(i).second));
+}
+
+bool MainWindow::sysDeleteAll()
+{
+    if (!Setupc::exists()) {
+        ui->plnText->appendPlainText(QStringLiteral("setupc.exe not found!"));
+        return false;
+    }
+    ui->plnText->appendPlainText(QStringLiteral("Uninstall all ports..."));
+    ui->plnText->appendPlainText(Setupc::run(this, Setupc::uninstallArgs()));
+    return true;
+}
+
+void MainWindow::onDelAllPair()
+{
+    if (QMessageBox::question(this, tr("Удаление портов в/в"),
+                              tr("Внимание!!!\nВы пытаетесь удалить все виртуальные\nУдалить?"),
+                              QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    if (sysDeleteAll())
+        sysGetPortList();
+}
+
+void MainWindow::onDeviceDialog()
+{
+    const QString folder = Setupc::folderPath();
+    if (!QDir(folder).exists()) {
+        QMessageBox::critical(this, tr("Порты ввода/вывода"), tr("Неверный путь, setupc.exe!"),
+                              QMessageBox::Ok);
+        return;
+    }
+    onShowStatus(QDir::cleanPath(folder));
+    auto *dialog = new DeviceDialog(this);
+    connect(dialog, &DeviceDialog::sendStatus, this, &MainWindow::onShowStatus);
+    dialog->exec();
+    dialog->deleteLater();
+}

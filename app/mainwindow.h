@@ -1,0 +1,96 @@
+// The main window: the hub of every command, the connection table, the log pane and the status line.
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QMainWindow>
+#include <QMap>
+#include <QStringList>
+
+class QAction;
+class QCheckBox;
+class QCloseEvent;
+class QPoint;
+class QTableWidgetItem;
+class QThread;
+class MsConfig;
+class QPipeItem;
+class QPipeMap;
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class MainWindow;
+}
+QT_END_NAMESPACE
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    virtual ~MainWindow();
+
+    // How long the window waits for each worker thread to end when it is destroyed.
+    static const int ThreadWaitMs = 3000;
+
+public slots:
+    void onDeviceDialog();
+    void onDelAllPair();
+    void onViewMenuConnected(const QPoint &pos);
+    void onAddConnect();
+    void onDelConnect();
+    void onStart();
+    void onStop();
+    void onMonitor();
+    void onQuitClose();
+    void onAbout();
+    void onShowStatus(QString state);
+
+private slots:
+    void on_tbView_itemDoubleClicked(QTableWidgetItem *item);
+    void on_tbView_itemClicked(QTableWidgetItem *item);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // Connected in code to the autorun check box, which is made after the form's by-name
+    // connections; as a plain member it does not trip them up.
+    void on_chkAuto_stateChanged(int state);
+    void loadConfig();
+    void saveConfig();
+    void createActions();
+    void createMenu();
+    void createToolBar();
+    void createWidget();
+    void createObjects();
+    bool sysDeleteAll();
+    void sysGetPortList();
+    void setAutoRun(bool on);
+    void onViewTable();
+    void onUpDateTable();
+
+    // Closes a connection's bridge and ends its worker thread.
+    void stopConnection(QPipeItem *item);
+    int idOfRow(int row) const;
+
+    Ui::MainWindow *ui;
+    QAction *actDevice = nullptr;
+    QAction *actDeleteAll = nullptr;
+    QAction *actAddConnect = nullptr;
+    QAction *actDelConnect = nullptr;
+    QAction *actStart = nullptr;
+    QAction *actStop = nullptr;
+    QAction *actMonitor = nullptr;
+    QAction *actQuit = nullptr;
+    QAction *actAbout = nullptr;
+    QAction *actHelp = nullptr;
+    int curID = -1;
+    QCheckBox *a_box = nullptr;
+    MsConfig *config = nullptr;
+    QMap<int, QThread *> threads;
+    QPipeMap *mapConnection = nullptr;
+    QStringList listCOM;
+};
+
+#endif // MAINWINDOW_H

@@ -1,0 +1,1 @@
+set_tests_properties(tst_mainwindow PROPERTIES RESOURCE_LOCK vcom_testbin_com0com)

@@ -1,0 +1,564 @@
+// The main window: its frame, the connection commands, start and stop with the worker threads,
+// editing, settings and the exit question.
+#include "mainwindow.h"
+#include "qpipemap.h"
+
+#include "guitest.h"
+#include "testsupport.h"
+
+#include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPlainTextEdit>
+#include <QSerialPort>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QThread>
+#include <QToolBar>
+#include <QtTest>
+
+#include <memory>
+
+using namespace GuiTest;
+using namespace TestSupport;
+
+// Settings and the autostart entry go to a private folder; it must be set before any QSettings.
+static QTemporaryDir *configHome()
+{
+    static QTemporaryDir dir;
+    return &dir;
+}
+static const bool kEnvironmentSet = [] {
+    qputenv("XDG_CONFIG_HOME", configHome()->path().toLocal8Bit());
+    return true;
+}();
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_work;
+    QString m_oldDir;
+
+    static QString settingsFile() { return configHome()->path() + "/Vantrel/Tovimex.conf"; }
+
+    static QByteArray readFile(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    static void writePipes(const QJsonArray &pipes)
+    {
+        QFile f("pipes.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(pipes).toJson());
+    }
+
+    static QJsonObject pipe(int id, const QString &portNull, int port, const QString &name = "Линия")
+    {
+        return QJsonObject{{"id", id},          {"name", name},         {"note", "заметка"},
+                           {"port_work", "COM5"}, {"port_null", portNull}, {"ipaddr", "127.0.0.1"},
+                           {"ipport", port}};
+    }
+
+    static QTableWidget *table(MainWindow &w) { return w.findChild<QTableWidget *>("tbView"); }
+    static QAction *action(MainWindow &w, const char *name) { return w.findChild<QAction *>(name); }
+    static QString status(MainWindow &w) { return w.statusBar()->currentMessage(); }
+    static QPipeMap *collection(MainWindow &w) { return w.findChild<QPipeMap *>(); }
+
+    static void clickRow(MainWindow &w, int row, bool twice = false)
+    {
+        QTableWidget *t = table(w);
+        QTableWidgetItem *item = t->item(row, 1);
+        QVERIFY(item);
+        const QPoint at = t->visualItemRect(item).center();
+        // A double click is a click followed by the double-click event.
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
+        if (twice)
+            QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
+    }
+
+    static QStringList column(MainWindow &w, int c)
+    {
+        QStringList texts;
+        for (int r = 0; r < table(w)->rowCount(); ++r)
+            texts << (table(w)->item(r, c) ? table(w)->item(r, c)->text() : QString());
+        return texts;
+    }
+
+    static bool showsConnected(MainWindow &w, int row)
+    {
+        auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
+        return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(":/images/con33.png").toImage();
+    }
+
+    static QList<QThread *> workers(MainWindow &w) { return w.findChildren<QThread *>(); }
+
+    // Adds a connection through the dialog with the given name.
+    static void addThroughDialog(MainWindow &w, const QString &name)
+    {
+        clickInModal("btAdd", [name](QWidget *dialog) {
+            dialog->findChild<QLineEdit *>("edName")->setText(name);
+        });
+        action(w, "actAddConnect")->trigger();
+    }
+
+    static std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto w = std::make_unique<MainWindow>();
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()))
+            qWarning("window not exposed");
+        return w;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // A window closed by a test must not end the test's own event loop.
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+
+    void init()
+    {
+        m_work = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_work->isValid());
+        m_oldDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_work->path()));
+        QFile::remove(settingsFile());
+    }
+
+    void cleanup()
+    {
+        QDir::setCurrent(m_oldDir);
+        m_work.reset();
+    }
+
+    void frame()
+    {
+        auto w = makeWindow();
+        QCOMPARE(w->windowTitle(), QString("Vantrel-VCom V1.0.0"));
+
+        QStringList menus;
+        for (QAction *menu : w->menuBar()->actions()) {
+            QStringList entries;
+            for (QAction *a : menu->menu()->actions()) {
+                entries << (a->isSeparator() ? "-" : a->text());
+                if (!a->isSeparator())
+                    QVERIFY2(!a->icon().isNull(), qPrintable(a->text()));
+            }
+            menus << menu->text() + ": " + entries.join(" | ");
+        }
+        QCOMPARE(menus, QStringList({
+                            "Файл: Монитор... | - | Выйти",
+                            "Устройства: Управление виртуальными портами... | - | Удаление всех...",
+                            "Соединения: Запусить... | Оставновить... | - | Добавить виртуальное соединение | "
+                            "Удалить виртуальное соединение",
+                            "Помощь: Помощь... | - | О программе...",
+                        }));
+
+        QStringList bars;
+        for (QToolBar *bar : w->findChildren<QToolBar *>()) {
+            QCOMPARE(bar->iconSize(), QSize(32, 32));
+            QStringList entries;
+            for (QAction *a : bar->actions()) {
+                if (a->isSeparator())
+                    entries << "-";
+                else if (auto *box = qobject_cast<QCheckBox *>(bar->widgetForAction(a)))
+                    entries << "[" + box->text() + "]";
+                else
+                    entries << a->text();
+            }
+            bars << bar->windowTitle() + ": " + entries.join(" | ");
+        }
+        QCOMPARE(bars, QStringList({
+                           "Устройства: Управление виртуальными портами...",
+                           "Соединения: Добавить виртуальное соединение | Удалить виртуальное соединение",
+                           "Работа: Запусить... | Оставновить...",
+                           "Инструменты: Монитор... | - | [Авто загрузка]",
+                       }));
+
+        QTableWidget *t = table(*w);
+        QStringList headers;
+        QList<int> widths;
+        for (int c = 0; c < t->columnCount(); ++c) {
+            headers << t->horizontalHeaderItem(c)->text();
+            widths << t->columnWidth(c);
+        }
+        QCOMPARE(headers, QStringList({"ID", "NAME", "ST", "VCOM_WORK", "VCOM_NULL", "IP", "PORT", "NOTE"}));
+        QCOMPARE(widths.mid(0, 7), QList<int>({40, 230, 22, 90, 90, 150, 100}));
+        QCOMPARE(t->rowCount(), 0);
+        QCOMPARE(t->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+        // first start: no file yet
+        QCOMPARE(status(*w), QString("Статус: Error! Pipe collection load"));
+        auto *log = w->findChild<QPlainTextEdit *>("plnText");
+        QCOMPARE(log->toPlainText().split('\n').first(), QString("State list..."));
+        QCOMPARE(log->styleSheet(), QString("color:rgb(150,150,150);background-color:rgb(50,50,50);"));
+
+        w.reset();
+        QCOMPARE(readFile("pipes.json"), QByteArray("[\n]\n"));
+    }
+
+    void addDeleteAndTheLimit()
+    {
+        auto w = makeWindow();
+        for (const char *name : {"one", "two", "three", "four"})
+            addThroughDialog(*w, name);
+        QCOMPARE(column(*w, 0), QStringList({"1", "2", "3", "4"}));
+        QCOMPARE(column(*w, 1), QStringList({"one", "two", "three", "four"}));
+
+        // a fifth is refused before any dialog opens
+        Box full;
+        answerBox(&full, QMessageBox::Ok);
+        action(*w, "actAddConnect")->trigger();
+        QVERIFY(full.seen);
+        QCOMPARE(full.icon, QMessageBox::Critical);
+        QCOMPARE(full.title, QString("Добавить соединение"));
+        QCOMPARE(full.text, QString("Невозможно добавить соединение!\nМаксимальное количество 4"));
+        QCOMPARE(collection(*w)->count(), 4);
+
+        // delete the second: No keeps it, Yes removes it
+        clickRow(*w, 1);
+        Box ask;
+        answerBox(&ask, QMessageBox::No);
+        action(*w, "actDelConnect")->trigger();
+        QCOMPARE(ask.icon, QMessageBox::Question);
+        QCOMPARE(ask.title, QString("Удаление соединения"));
+        QCOMPARE(ask.text, QString("Удалить two ID:2"));
+        QCOMPARE(ask.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(collection(*w)->count(), 4);
+        answerBox(&ask, QMessageBox::Yes);
+        action(*w, "actDelConnect")->trigger();
+        QCOMPARE(column(*w, 0), QStringList({"1", "3", "4"}));
+
+        // the selection is stale now
+        action(*w, "actDelConnect")->trigger();
+        QCOMPARE(status(*w), QString("Статус: неверный индекс"));
+
+        // ids: a removed middle id is not reused, the top one is
+        addThroughDialog(*w, "five");
+        QCOMPARE(column(*w, 0), QStringList({"1", "3", "4", "5"}));
+        clickRow(*w, 3);
+        answerBox(&ask, QMessageBox::Yes);
+        action(*w, "actDelConnect")->trigger();
+        addThroughDialog(*w, "again");
+        QCOMPARE(column(*w, 0), QStringList({"1", "3", "4", "5"}));
+        QCOMPARE(column(*w, 1).last(), QString("again"));
+
+        // what the user made is in the file at the end
+        w.reset();
+        const QJsonArray saved = QJsonDocument::fromJson(readFile("pipes.json")).array();
+        QCOMPARE(saved.size(), 4);
+        QCOMPARE(saved.at(3).toObject().value("name").toString(), QString("again"));
+    }
+
+    void refusalsWithoutSelection_data()
+    {
+        QTest::addColumn<QString>("actionName");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("delete") << "actDelConnect" << int(QMessageBox::Critical) << "Удаление соединений"
+                                << "Не выбрано соединение для удаления!";
+        QTest::newRow("start") << "actStart" << int(QMessageBox::Warning) << "Запуск соединения"
+                               << "Соединение не выбрано или неверный ID!";
+        QTest::newRow("stop") << "actStop" << int(QMessageBox::Warning) << "Останов соединения"
+                              << "Соединение не не выбрано или неверный ID!";
+        QTest::newRow("monitor") << "actMonitor" << int(QMessageBox::Critical) << "Мониторинг соединения"
+                                 << "Не выбрано соединение для мониторинга!";
+    }
+
+    void refusalsWithoutSelection()
+    {
+        QFETCH(QString, actionName);
+        QFETCH(int, icon);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        writePipes({pipe(1, "/nonexistent/tty", closedPort())});
+        auto w = makeWindow();
+        Box box;
+        answerBox(&box, QMessageBox::Ok);
+        action(*w, qPrintable(actionName))->trigger();
+        QVERIFY(box.seen);
+        QCOMPARE(int(box.icon), icon);
+        QCOMPARE(box.title, title);
+        QCOMPARE(box.text, text);
+        QCOMPARE(box.buttons, QMessageBox::Ok);
+        QVERIFY(workers(*w).isEmpty());
+        QCOMPARE(collection(*w)->count(), 1);
+    }
+
+    void contextMenu()
+    {
+        writePipes({pipe(1, "/nonexistent/tty", closedPort(), "first")});
+        auto w = makeWindow();
+        Box box;
+        answerBox(&box, QMessageBox::Ok);
+        emit table(*w)->customContextMenuRequested(QPoint(5, 5));
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.title, QString("Объект"));
+        QCOMPARE(box.text, QString("Объект не выбран или неверный ID!"));
+
+        // with a selection: the three entries, and delete runs from there
+        clickRow(*w, 0);
+        QStringList entries;
+        pickFromMenu("Удалить соединение...", &entries);
+        Box ask;
+        answerBox(&ask, QMessageBox::Yes);
+        emit table(*w)->customContextMenuRequested(QPoint(5, 5));
+        QCOMPARE(entries, QStringList({"Запустить соединение VCOM", "Остановить соединение VCOM", "-",
+                                       "Удалить соединение..."}));
+        QCOMPARE(ask.text, QString("Удалить first ID:1"));
+        QCOMPARE(table(*w)->rowCount(), 0);
+    }
+
+    void startAndStopARealConnection()
+    {
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        writePipes({pipe(1, pair.nullEnd(), peer.port()), pipe(2, "/nonexistent/tty", closedPort())});
+        auto w = makeWindow();
+        QCOMPARE(status(*w), QString("Статус: File pipe collection loaded, OK"));
+
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(status(*w), QString("Статус: Started thread: 1"));
+        QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::PipeConnect);
+        QVERIFY(showsConnected(*w, 0));
+        QCOMPARE(workers(*w).size(), 1);
+        QThread *thread = workers(*w).first();
+        QVERIFY(thread->isRunning());
+        QCOMPARE(collection(*w)->itemById(1)->thread(), thread);
+
+        // bytes flow while it runs
+        QSerialPort work;
+        work.setPortName(pair.workEnd());
+        QVERIFY(work.open(QIODevice::ReadWrite));
+        work.write("ping");
+        QTRY_COMPARE(peer.received, QByteArray("ping"));
+
+        // a second start is refused
+        Box box;
+        answerBox(&box, QMessageBox::Ok);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(box.text, QString("Не неверный ID или соединение уже запущено!"));
+
+        action(*w, "actStop")->trigger();
+        QCOMPARE(status(*w), QString("Статус: Quit & Terminate thread: 1"));
+        QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::NotConnect);
+        QVERIFY(!showsConnected(*w, 0));
+        QVERIFY(thread->isFinished());
+
+        // stop of a stopped connection is refused
+        answerBox(&box, QMessageBox::Ok);
+        action(*w, "actStop")->trigger();
+        QCOMPARE(box.title, QString("Останов соединения"));
+        QCOMPARE(box.text, QString("Не неверный ID или соединение не запущено!"));
+
+        // start again: the same thread
+        action(*w, "actStart")->trigger();
+        QVERIFY(showsConnected(*w, 0));
+        QCOMPARE(workers(*w), QList<QThread *>({thread}));
+        QVERIFY(thread->isRunning());
+
+        // a start whose both sides fail still makes and starts its thread; it stays stopped
+        clickRow(*w, 1);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(status(*w), QString("Статус: Started thread: 2"));
+        QCOMPARE(collection(*w)->itemById(2)->state(), QPipeItem::NotConnect);
+        QVERIFY(!showsConnected(*w, 1));
+        QCOMPARE(workers(*w).size(), 2);
+
+        // the window goes with a connection running: its threads end first, nothing dies
+        w.reset();
+        QCOMPARE(QJsonDocument::fromJson(readFile("pipes.json")).array().size(), 2);
+    }
+
+    void halfOpenConnectionCanBeNeitherStartedNorStopped()
+    {
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        writePipes({pipe(1, pair.nullEnd(), closedPort())});
+        auto w = makeWindow();
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::SerialConnect);
+        Box box;
+        answerBox(&box, QMessageBox::Ok);
+        action(*w, "actStop")->trigger();
+        QCOMPARE(box.text, QString("Не неверный ID или соединение не запущено!"));
+        QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::SerialConnect);
+        answerBox(&box, QMessageBox::Ok);
+        action(*w, "actMonitor")->trigger();
+        QCOMPARE(box.text, QString("Соединение не установлено!"));
+
+        // an edit closes it, and then it can be started again
+        clickInModal("btAdd");
+        clickRow(*w, 0, true);
+        QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::NotConnect);
+    }
+
+    void deletingARunningConnectionStopsIt()
+    {
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        writePipes({pipe(1, pair.nullEnd(), peer.port())});
+        auto w = makeWindow();
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QTRY_COMPARE(peer.clientCount(), 1);
+        QPipeItem *running = collection(*w)->itemById(1);
+        QSignalSpy gone(peer.client(), &QTcpSocket::disconnected);
+        QVERIFY(gone.isValid());
+
+        Box ask;
+        answerBox(&ask, QMessageBox::Yes);
+        action(*w, "actDelConnect")->trigger();
+        QCOMPARE(table(*w)->rowCount(), 0);
+        QCOMPARE(running->state(), QPipeItem::NotConnect);
+        QVERIFY(gone.count() == 1 || gone.wait(3000));
+        QVERIFY(workers(*w).first()->isFinished());
+        QSerialPort again;
+        again.setPortName(pair.nullEnd());
+        QVERIFY(again.open(QIODevice::ReadWrite));
+    }
+
+    void editByDoubleClick()
+    {
+        writePipes({pipe(3, "COM6", 502, "old")});
+        auto w = makeWindow();
+
+        // cancelled: nothing changes
+        QVariantMap shown;
+        clickInModal("btCancel", [&shown](QWidget *dialog) {
+            shown["name"] = dialog->findChild<QLineEdit *>("edName")->text();
+            shown["ipport"] = dialog->findChild<QSpinBox *>("edIpPort")->value();
+            shown["button"] = dialog->findChild<QAbstractButton *>("btAdd")->text();
+        });
+        clickRow(*w, 0, true);
+        QCOMPARE(shown.value("name").toString(), QString("old"));
+        QCOMPARE(shown.value("ipport").toInt(), 502);
+        QCOMPARE(shown.value("button").toString(), QString("Изменить"));
+        QCOMPARE(column(*w, 1), QStringList({"old"}));
+
+        // accepted: the row shows the new values at once, the id stays
+        clickInModal("btAdd", [](QWidget *dialog) {
+            dialog->findChild<QLineEdit *>("edName")->setText("new");
+            dialog->findChild<QLineEdit *>("edIpAddr")->setText("10.1.2.3");
+            dialog->findChild<QSpinBox *>("edIpPort")->setValue(4001);
+        });
+        clickRow(*w, 0, true);
+        QCOMPARE(column(*w, 0), QStringList({"3"}));
+        QCOMPARE(column(*w, 1), QStringList({"new"}));
+        QCOMPARE(column(*w, 5), QStringList({"10.1.2.3"}));
+        QCOMPARE(column(*w, 6), QStringList({"4001"}));
+        QCOMPARE(collection(*w)->itemById(3)->getName(), QString("new"));
+    }
+
+    void doubleClickOnAnInvalidId()
+    {
+        writePipes({pipe(0, "COM6", 502, "no id")});
+        auto w = makeWindow();
+        clickRow(*w, 0, true);
+        QCOMPARE(status(*w), QString("Статус: Невалидный индекс"));
+    }
+
+    void fiveInTheFileShowFour()
+    {
+        QJsonArray five;
+        for (int id : {5, 1, 4, 2, 3})
+            five.append(pipe(id, "COM6", 502, QString("p%1").arg(id)));
+        writePipes(five);
+        auto w = makeWindow();
+        QCOMPARE(column(*w, 1), QStringList({"p1", "p2", "p3", "p4"}));
+    }
+
+    void exitQuestion_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("minimized");
+        QTest::newRow("exit") << "btYes" << true << false;
+        QTest::newRow("cancel") << "btNo" << false << false;
+        QTest::newRow("minimize") << "btMInimize" << false << true;
+        QTest::newRow("escape") << "" << false << false;
+    }
+
+    void exitQuestion()
+    {
+        QFETCH(QString, button);
+        QFETCH(bool, closed);
+        QFETCH(bool, minimized);
+        auto w = makeWindow();
+        a_boxOf(*w)->setChecked(true);
+        QString title;
+        whenModal([&](QWidget *dialog) {
+            title = dialog->windowTitle();
+            if (button.isEmpty())
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            else
+                dialog->findChild<QAbstractButton *>(button)->click();
+        });
+        // the menu entry and the title bar's button go the same way
+        action(*w, "actQuit")->trigger();
+        QCOMPARE(title, QString("Выход из программы"));
+        QCOMPARE(w->isVisible(), !closed);
+        QCOMPARE(w->isMinimized(), minimized);
+        // only the exit writes the settings
+        QCOMPARE(QFile::exists(settingsFile()), closed);
+        if (closed) {
+            QCOMPARE(status(*w), QString("Статус: Save config"));
+            QSettings raw(settingsFile(), QSettings::IniFormat);
+            QCOMPARE(raw.value("AutoLoad").toString(), QString("true"));
+            QCOMPARE(raw.allKeys().size(), 5);
+        }
+    }
+
+    void autoLoadComesBack()
+    {
+        {
+            auto w = makeWindow();
+            QVERIFY(!a_boxOf(*w)->isChecked());
+            a_boxOf(*w)->setChecked(true);
+            clickInModal("btYes");
+            QVERIFY(w->close());
+        }
+        const QString entry = configHome()->path() + "/autostart/" + QCoreApplication::applicationName() + ".desktop";
+        QFile::remove(entry);
+        // the next start shows the box checked and registers the program again
+        auto w = makeWindow();
+        QVERIFY(a_boxOf(*w)->isChecked());
+        QVERIFY(QFile::exists(entry));
+        a_boxOf(*w)->setChecked(false);
+        QVERIFY(!QFile::exists(entry));
+        clickInModal("btYes");
+        QVERIFY(w->close());
+        // with the switch off, start-up leaves the entry alone
+        w.reset();
+        QFile f(entry);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Desktop Entry]\nType=Application\nName=other\nExec=/bin/true\n");
+        f.close();
+        auto w2 = makeWindow();
+        QVERIFY(!a_boxOf(*w2)->isChecked());
+        QCOMPARE(readFile(entry), QByteArray("[Desktop Entry]\nType=Application\nName=other\nExec=/bin/true\n"));
+    }
+
+private:
+    static QCheckBox *a_boxOf(MainWindow &w) { return w.findChild<QCheckBox *>(); }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
