@@ -1,0 +1,289 @@
+// The connection parameters dialog, the exit question and the about box, driven as a user would.
+#include "aboutdialog.h"
+#include "connectdialog.h"
+#include "exitdialog.h"
+#include "serialports.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+// exec() result of a dialog that no action closed: the test fails instead of hanging.
+const int StuckResult = 99;
+
+// Runs `act` on the modal dialog once its exec() has started.
+void whenModal(const std::function<void(QDialog *)> &act, int delay = 0, int triesLeft = 200)
+{
+    QTimer::singleShot(delay, [act, triesLeft] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            if (triesLeft > 0)
+                whenModal(act, 10, triesLeft - 1);
+            return;
+        }
+        QTimer::singleShot(5000, dialog, [dialog] { dialog->done(StuckResult); });
+        act(dialog);
+    });
+}
+
+void click(QDialog *dialog, const char *button)
+{
+    auto *b = dialog->findChild<QPushButton *>(QLatin1String(button));
+    QVERIFY2(b, button);
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+template<class T>
+T *child(QWidget *dialog, const char *name)
+{
+    return dialog->findChild<T *>(QLatin1String(name));
+}
+
+QVariantMap stored()
+{
+    return {{"id", 5},          {"name", "Линия 2"},     {"note", "Стенд"},     {"port_work", "COM7"},
+            {"port_null", "COM3"}, {"ipaddr", "10.0.0.7"}, {"ipport", 502}};
+}
+
+} // namespace
+
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_runtime;
+
+    QString portDir() const { return m_runtime.path() + "/vcom"; }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resurce);
+        // Virtual ports of our own, so the dialog always has some to list.
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        QVERIFY(QDir().mkpath(portDir()));
+        for (const char *name : {"COM10", "COM3", "COM7"}) {
+            QFile f(portDir() + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(SerialPorts::portNames().contains("COM7"));
+    }
+
+    void freshDialogAddsSixKeys()
+    {
+        const QStringList ports = SerialPorts::portNames();
+        ConnectDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QString("Параметры соединения"));
+        QCOMPARE(child<QLineEdit>(&dialog, "edName")->text(), QString("Новое"));
+        QCOMPARE(child<QLineEdit>(&dialog, "edIpAddr")->text(), QString("192.168.0.225"));
+        QCOMPARE(child<QSpinBox>(&dialog, "edIpPort")->value(), 50200);
+        QCOMPARE(child<QLineEdit>(&dialog, "edNote")->text(), QString("Описание"));
+        QCOMPARE(child<QPushButton>(&dialog, "btAdd")->text(), QString("Добавить"));
+        for (const char *box : {"cbPortWork", "cbPortNull"}) {
+            auto *combo = child<QComboBox>(&dialog, box);
+            QStringList listed;
+            for (int i = 0; i < combo->count(); ++i)
+                listed << combo->itemText(i);
+            QCOMPARE(listed, ports);
+            QCOMPARE(combo->currentIndex(), 0);
+        }
+        QVERIFY(dialog.getDataConnect().isEmpty());
+
+        whenModal([](QDialog *d) { click(d, "btAdd"); });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        const QVariantMap result = dialog.getDataConnect();
+        const QVariantMap expected{{"name", "Новое"},         {"note", "Описание"},
+                                   {"port_work", ports.first()}, {"port_null", ports.first()},
+                                   {"ipaddr", "192.168.0.225"},  {"ipport", 50200}};
+        QCOMPARE(result, expected);
+        QCOMPARE(result.value("ipport").userType(), int(QMetaType::Int));
+        QCOMPARE(dialog.portName(), ports.first());
+        QCOMPARE(dialog.ipAddr(), QString("192.168.0.225"));
+        QCOMPARE(dialog.ipPort(), 50200);
+    }
+
+    void editShowsAndReturnsConnection_data()
+    {
+        QTest::addColumn<QString>("portWork");
+        QTest::addColumn<QString>("portNull");
+        QTest::addColumn<QString>("shownWork");
+        QTest::addColumn<QString>("shownNull");
+        const QString first = SerialPorts::portNames().value(0);
+        QTest::newRow("both ports present") << "COM7" << "COM3" << "COM7" << "COM3";
+        QTest::newRow("work port gone") << "COM99" << "COM3" << first << "COM3";
+        QTest::newRow("null port gone") << "COM7" << "COM98" << "COM7" << first;
+    }
+
+    void editShowsAndReturnsConnection()
+    {
+        QFETCH(QString, portWork);
+        QFETCH(QString, portNull);
+        QFETCH(QString, shownWork);
+        QFETCH(QString, shownNull);
+        QVariantMap input = stored();
+        input["port_work"] = portWork;
+        input["port_null"] = portNull;
+        ConnectDialog dialog;
+        dialog.setDataConnect(input);
+        QCOMPARE(child<QLineEdit>(&dialog, "edName")->text(), QString("Линия 2"));
+        QCOMPARE(child<QComboBox>(&dialog, "cbPortWork")->currentText(), shownWork);
+        QCOMPARE(child<QComboBox>(&dialog, "cbPortNull")->currentText(), shownNull);
+        QCOMPARE(child<QLineEdit>(&dialog, "edIpAddr")->text(), QString("10.0.0.7"));
+        QCOMPARE(child<QSpinBox>(&dialog, "edIpPort")->value(), 502);
+        QCOMPARE(child<QLineEdit>(&dialog, "edNote")->text(), QString("Стенд"));
+        QCOMPARE(child<QPushButton>(&dialog, "btAdd")->text(), QString("Изменить"));
+
+        whenModal([](QDialog *d) { click(d, "btAdd"); });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QVariantMap expected = input;
+        expected["port_work"] = shownWork;
+        expected["port_null"] = shownNull;
+        QCOMPARE(dialog.getDataConnect(), expected);
+    }
+
+    void typedValuesAreTakenUnchecked()
+    {
+        ConnectDialog dialog;
+        auto *work = child<QComboBox>(&dialog, "cbPortWork");
+        auto *nullBox = child<QComboBox>(&dialog, "cbPortNull");
+        QVERIFY(nullBox->count() >= 2);
+        whenModal([=](QDialog *d) {
+            auto *name = child<QLineEdit>(d, "edName");
+            name->selectAll();
+            QTest::keyClicks(name, "Pump 1");
+            auto *addr = child<QLineEdit>(d, "edIpAddr");
+            addr->selectAll();
+            QTest::keyClicks(addr, "host.local");
+            auto *port = child<QSpinBox>(d, "edIpPort");
+            port->selectAll();
+            QTest::keyClicks(port, "8080");
+            nullBox->setCurrentIndex(nullBox->count() - 1);
+            click(d, "btAdd");
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        const QVariantMap result = dialog.getDataConnect();
+        QCOMPARE(result.value("name").toString(), QString("Pump 1"));
+        QCOMPARE(result.value("ipaddr").toString(), QString("host.local"));
+        QCOMPARE(result.value("ipport"), QVariant(8080));
+        QCOMPARE(result.value("port_work").toString(), work->itemText(0));
+        QCOMPARE(result.value("port_null").toString(), nullBox->itemText(nullBox->count() - 1));
+        QVERIFY(!result.contains("id"));
+    }
+
+    void dismissalLeavesConnectionUntouched_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Выход button") << false;
+        QTest::newRow("Esc key") << true;
+    }
+
+    void dismissalLeavesConnectionUntouched()
+    {
+        QFETCH(bool, escape);
+        ConnectDialog dialog;
+        dialog.setDataConnect(stored());
+        whenModal([escape](QDialog *d) {
+            auto *name = child<QLineEdit>(d, "edName");
+            name->selectAll();
+            QTest::keyClicks(name, "other");
+            if (escape)
+                QTest::keyClick(name, Qt::Key_Escape);
+            else
+                click(d, "btCancel");
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+        QCOMPARE(dialog.getDataConnect(), stored());
+    }
+
+    void withoutPortsBothNamesAreEmpty()
+    {
+        // The system's own ports cannot be taken away in a test: empty lists stand in for a
+        // machine without any. A stored connection must not keep its old ports then.
+        ConnectDialog dialog;
+        dialog.setDataConnect(stored());
+        child<QComboBox>(&dialog, "cbPortWork")->clear();
+        child<QComboBox>(&dialog, "cbPortNull")->clear();
+        whenModal([](QDialog *d) { click(d, "btAdd"); });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(dialog.getDataConnect().value("port_work"), QVariant(QString()));
+        QCOMPARE(dialog.getDataConnect().value("port_null"), QVariant(QString()));
+    }
+
+    void exitChoices_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("Выход") << "btYes" << int(ExitDialog::mdExit);
+        QTest::newRow("Отмена") << "btNo" << int(ExitDialog::mdReturn);
+        QTest::newRow("Свернуть...") << "btMInimize" << int(ExitDialog::mdMinimize);
+        QTest::newRow("Esc goes back") << "Esc" << int(ExitDialog::mdReturn);
+        QTest::newRow("Enter at once leaves") << "Enter" << int(ExitDialog::mdExit);
+    }
+
+    void exitChoices()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, mode);
+        QWidget window;
+        auto *dialog = new ExitDialog(&window);
+        QString focused;
+        bool yesIsDefault = false;
+        whenModal([action, &focused, &yesIsDefault](QDialog *d) {
+            QWidget *target = d->focusWidget();
+            focused = target ? target->objectName() : QString();
+            yesIsDefault = child<QPushButton>(d, "btYes")->isDefault();
+            if (action == "Esc")
+                QTest::keyClick(target ? target : d, Qt::Key_Escape);
+            else if (action == "Enter")
+                QTest::keyClick(target ? target : d, Qt::Key_Return);
+            else
+                click(d, qPrintable(action));
+        });
+        QVERIFY(dialog->exec() != StuckResult);
+        QCOMPARE(dialog->getMode(), mode);
+        QCOMPARE(focused, QString("btYes"));
+        QVERIFY(yesIsDefault);
+        delete dialog;
+    }
+
+    void exitDialogHasNoCloseButton()
+    {
+        ExitDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QString("Выход из программы"));
+        QCOMPARE(dialog.windowFlags(), Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
+    }
+
+    void aboutShowsVersionAndBuildDate()
+    {
+        AboutDialog dialog;
+        QCOMPARE(child<QLabel>(&dialog, "lbVer")->text(), QString("1.0.0"));
+        QCOMPARE(child<QLabel>(&dialog, "lbDateTime")->text(), QString("12.07.2024"));
+        whenModal([](QDialog *d) { click(d, "btOk"); });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    }
+
+    void picturesComeFromResources()
+    {
+        if (!QFile::exists(":/images/plus.png"))
+            QSKIP("the picture collection is not built in");
+        ConnectDialog connect;
+        QVERIFY(!child<QPushButton>(&connect, "btAdd")->icon().isNull());
+        QVERIFY(!child<QPushButton>(&connect, "btCancel")->icon().isNull());
+        ExitDialog exit;
+        QVERIFY(!child<QLabel>(&exit, "label_2")->pixmap(Qt::ReturnByValue).isNull());
+        AboutDialog about;
+        QVERIFY(!child<QLabel>(&about, "label")->pixmap(Qt::ReturnByValue).isNull());
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"

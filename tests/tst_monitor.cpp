@@ -1,0 +1,204 @@
+// The traffic monitor: its lines for given blocks, its length limit and live relayed traffic.
+#include "monitor.h"
+#include "qpipemap.h"
+#include "testsupport.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSerialPort>
+#include <QtTest>
+
+using namespace TestSupport;
+
+// Stands in for a connection: the same two signals the monitor is attached to.
+class Traffic : public QObject
+{
+    Q_OBJECT
+signals:
+    void readSerialBuffer(QByteArray buffer);
+    void readSocketBuffer(QByteArray buffer);
+};
+
+class TestMonitor : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QStringList lines(const Monitor &monitor)
+    {
+        const auto *list = monitor.findChild<QListWidget *>("listWidget");
+        QStringList all;
+        for (int i = 0; i < list->count(); ++i)
+            all << list->item(i)->text();
+        return all;
+    }
+
+    static void attach(Traffic &traffic, Monitor &monitor)
+    {
+        QObject::connect(&traffic, &Traffic::readSerialBuffer, &monitor, &Monitor::onShowSerial);
+        QObject::connect(&traffic, &Traffic::readSocketBuffer, &monitor, &Monitor::onShowSocket);
+    }
+
+private slots:
+    void lineForBlock_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<QString>("line");
+        const QChar bad(0xfffd);
+        QTest::newRow("digits and line feed") << true << QByteArray("12\n") << QString("[VCOM] 0x31 0x32 0x0a 12\n");
+        QTest::newRow("single 0xff") << false << QByteArray("\xff") << QString("[TCP] 0xff ") + bad;
+        QTest::newRow("invalid sequence inside text")
+            << false << QByteArray("a\xc3(") << QString("[TCP] 0x61 0xc3 0x28 a") + bad + "(";
+        QTest::newRow("padding and lower case")
+            << true << QByteArray("\xab\x0f") << QString("[VCOM] 0xab 0x0f ") + bad + QChar(0x0f);
+        QTest::newRow("cyrillic") << false << QByteArray("\xd0\x9f\xd1\x83") << QString("[TCP] 0xd0 0x9f 0xd1 0x83 Пу");
+        QTest::newRow("carriage return only") << true << QByteArray("\r") << QString("[VCOM] 0x0d \r");
+        QTest::newRow("blank only") << false << QByteArray(" ") << QString("[TCP] 0x20  ");
+        QTest::newRow("zero byte keeps the rest")
+            << true << QByteArray("a\0b", 3) << QString("[VCOM] 0x61 0x00 0x62 a") + QChar(0) + "b";
+        QTest::newRow("empty block") << false << QByteArray() << QString("[TCP] ");
+    }
+
+    void lineForBlock()
+    {
+        QFETCH(bool, serial);
+        QFETCH(QByteArray, block);
+        QFETCH(QString, line);
+        QCOMPARE(Monitor::formatLine(serial ? "[VCOM]" : "[TCP]", block), line);
+        Monitor monitor;
+        Traffic traffic;
+        attach(traffic, monitor);
+        if (serial)
+            emit traffic.readSerialBuffer(block);
+        else
+            emit traffic.readSocketBuffer(block);
+        QCOMPARE(lines(monitor), QStringList{line});
+    }
+
+    void fullSizeBlockIsOneLine()
+    {
+        QByteArray block;
+        for (int i = 0; i < 128; ++i)
+            block += char(i);
+        Monitor monitor;
+        monitor.onShowSocket(block);
+        const QStringList shown = lines(monitor);
+        QCOMPARE(shown.size(), 1);
+        const QString line = shown.first();
+        static const QRegularExpression shape("^\\[TCP\\]( 0x[0-9a-f]{2}){128} ");
+        QVERIFY2(shape.match(line).hasMatch(), qPrintable(line.left(80)));
+        QCOMPARE(line.mid(5, 15), QString(" 0x00 0x01 0x02"));
+        QCOMPARE(line.mid(5 + 10 * 5, 5), QString(" 0x0a"));
+        QCOMPARE(line.mid(5 + 127 * 5, 6), QString(" 0x7f "));
+        QCOMPARE(line.mid(5 + 128 * 5 + 1), QString::fromLatin1(block.constData(), block.size()));
+    }
+
+    void oneLinePerSignalInOrder()
+    {
+        Monitor monitor;
+        Traffic traffic;
+        attach(traffic, monitor);
+        // Two reads from one side that together form one message stay two lines.
+        emit traffic.readSerialBuffer("AT");
+        emit traffic.readSerialBuffer("\r\n");
+        emit traffic.readSocketBuffer("OK");
+        QCOMPARE(lines(monitor),
+                 (QStringList{"[VCOM] 0x41 0x54 AT", "[VCOM] 0x0d 0x0a \r\n", "[TCP] 0x4f 0x4b OK"}));
+    }
+
+    void keepsOnlyNewestLines()
+    {
+        Monitor monitor;
+        for (int i = 0; i < Monitor::MaxLines; ++i)
+            monitor.onShowSerial(QByteArray::number(i));
+        QStringList shown = lines(monitor);
+        QCOMPARE(shown.size(), Monitor::MaxLines);
+        QCOMPARE(shown.first(), Monitor::formatLine("[VCOM]", "0"));
+
+        for (int i = Monitor::MaxLines; i < Monitor::MaxLines + 7; ++i)
+            monitor.onShowSocket(QByteArray::number(i));
+        shown = lines(monitor);
+        QCOMPARE(shown.size(), Monitor::MaxLines);
+        QCOMPARE(shown.first(), Monitor::formatLine("[VCOM]", "7"));
+        QCOMPARE(shown.last(), Monitor::formatLine("[TCP]", QByteArray::number(Monitor::MaxLines + 6)));
+    }
+
+    void followsNewestLine()
+    {
+        Monitor monitor;
+        monitor.show();
+        QScrollBar *bar = monitor.findChild<QListWidget *>("listWidget")->verticalScrollBar();
+        for (int i = 0; i < 300; ++i)
+            monitor.onShowSerial("line");
+        QTRY_VERIFY(bar->maximum() > 0);
+        QTRY_COMPARE(bar->value(), bar->maximum());
+        // The user looked back; the next block brings the newest line into view again.
+        bar->setValue(0);
+        monitor.onShowSocket("more");
+        QTRY_COMPARE(bar->value(), bar->maximum());
+    }
+
+    void linesArriveWhileModal()
+    {
+        Monitor monitor;
+        Traffic traffic;
+        attach(traffic, monitor);
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            emit traffic.readSocketBuffer("x");
+            seen = lines(monitor);
+            auto *button = QApplication::activeModalWidget()->findChild<QPushButton *>("pushButton");
+            QTest::mouseClick(button, Qt::LeftButton);
+        });
+        QTimer::singleShot(5000, &monitor, [&] { monitor.done(99); });
+        QCOMPARE(monitor.exec(), int(QDialog::Accepted));
+        QCOMPARE(seen, QStringList{"[TCP] 0x78 x"});
+        QVERIFY(!monitor.isVisible());
+    }
+
+    void relayedTrafficShowsBothDirections()
+    {
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        QPipeItem item("Pipe");
+        item.setPropertyMap({{"id", 1}, {"name", "m"}, {"port_work", "COM-WORK"}, {"port_null", pair.nullEnd()},
+                             {"ipaddr", "127.0.0.1"}, {"ipport", int(peer.port())}});
+        item.onConnection();
+        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(peer.clientCount(), 1);
+        QSerialPort work;
+        work.setPortName(pair.workEnd());
+        QVERIFY(work.open(QIODevice::ReadWrite));
+
+        Monitor monitor;
+        connect(&item, &QPipeItem::readSerialBuffer, &monitor, &Monitor::onShowSerial);
+        connect(&item, &QPipeItem::readSocketBuffer, &monitor, &Monitor::onShowSocket);
+        QSignalSpy up(&item, &QPipeItem::readSerialBuffer);
+        QSignalSpy down(&item, &QPipeItem::readSocketBuffer);
+        QVERIFY(up.isValid());
+        QVERIFY(down.isValid());
+
+        work.write("AT+GMR\r\n");
+        QTRY_COMPARE(peer.received, QByteArray("AT+GMR\r\n"));
+        peer.client()->write("OK\r\n");
+        QByteArray atWork;
+        QTRY_VERIFY((atWork += work.readAll()).size() >= 4);
+        QCOMPARE(atWork, QByteArray("OK\r\n"));
+
+        QStringList expected;
+        for (const QList<QVariant> &args : up)
+            expected << Monitor::formatLine("[VCOM]", args.at(0).toByteArray());
+        for (const QList<QVariant> &args : down)
+            expected << Monitor::formatLine("[TCP]", args.at(0).toByteArray());
+        QVERIFY(!up.isEmpty() && !down.isEmpty());
+        QCOMPARE(lines(monitor), expected);
+        item.onDisconnection();
+    }
+};
+
+QTEST_MAIN(TestMonitor)
+#include "tst_monitor.moc"

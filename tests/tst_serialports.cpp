@@ -1,0 +1,122 @@
+// Port names for the dialogs and the device each opens, with the virtual pairs this machine makes.
+#include "connectdialog.h"
+#include "qpipemap.h"
+#include "serialports.h"
+#include "testsupport.h"
+
+#include <QComboBox>
+#include <QSerialPort>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace TestSupport;
+
+class TestSerialPorts : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_runtime;
+
+    QString folder() const { return m_runtime.path() + "/vcom"; }
+
+    static QString standIn(const QStringList &args, int *exitCode = nullptr)
+    {
+        QProcess p;
+        p.start(STANDIN_PATH, args);
+        p.waitForFinished(30000);
+        if (exitCode)
+            *exitCode = p.exitCode();
+        return QString::fromLatin1(p.readAllStandardOutput());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        QVERIFY2(!findTool("socat").isEmpty(), "socat is not installed: apt-get install socat");
+    }
+
+    void cleanup()
+    {
+        standIn({"uninstall"});
+        QDir(folder()).removeRecursively();
+    }
+
+    void folderFollowsTheRuntimeDir()
+    {
+        QCOMPARE(SerialPorts::virtualPortDir(), folder());
+        qunsetenv("XDG_RUNTIME_DIR");
+        QCOMPARE(SerialPorts::virtualPortDir(), QString("/tmp/vcom-%1").arg(getuid()));
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+    }
+
+    void namesWithoutTheFolder()
+    {
+        QVERIFY(SerialPorts::virtualPortNames().isEmpty());
+        QCOMPARE(SerialPorts::devicePath("COM5"), QString("COM5"));
+        QCOMPARE(SerialPorts::devicePath("ttyS0"), QString("ttyS0"));
+        QCOMPARE(SerialPorts::devicePath("/dev/pts/3"), QString("/dev/pts/3"));
+    }
+
+    void linksAreSortedByNumberAndDeadOnesLeftOut()
+    {
+        QVERIFY(QDir().mkpath(folder()));
+        for (const char *name : {"COM10", "COM9", "COM100"})
+            QVERIFY(QFile::link("/dev/null", folder() + "/" + name));
+        QVERIFY(QFile::link("/nonexistent/pts/7", folder() + "/COM11"));
+        QVERIFY(QFile::link("/dev/null", folder() + "/notaport"));
+        QVERIFY(QFile::link("/dev/null", folder() + "/COM12x"));
+        QCOMPARE(SerialPorts::virtualPortNames(), QStringList({"COM9", "COM10", "COM100"}));
+        const QStringList all = SerialPorts::portNames();
+        QVERIFY(all.indexOf("COM9") < all.indexOf("COM10"));
+        QCOMPARE(all.count("COM9"), 1);
+        QCOMPARE(SerialPorts::devicePath("COM9"), QString("/dev/null"));
+        // a link whose terminal is gone is no port
+        QVERIFY(!SerialPorts::portNames().contains("COM11"));
+    }
+
+    void aPairIsOfferedAndRelays()
+    {
+        int code = -1;
+        const QString out = standIn({"install PortName=COM41 PortName=COM42"}, &code);
+        QVERIFY2(out.contains("logged as \"in use\""), qPrintable(out));
+        QCOMPARE(SerialPorts::virtualPortNames(), QStringList({"COM41", "COM42"}));
+        QVERIFY(SerialPorts::devicePath("COM41").startsWith("/dev/pts/"));
+
+        // the connection dialog offers the new ports at once
+        ConnectDialog dialog;
+        auto *nullBox = dialog.findChild<QComboBox *>("cbPortNull");
+        QVERIFY(nullBox->findText("COM41") >= 0);
+        QVERIFY(nullBox->findText("COM42") >= 0);
+
+        // a connection on COM41 relays what the user's program writes on COM42, and back
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        QPipeItem item("Pipe");
+        item.setPropertyMap({{"id", 1}, {"name", "n"}, {"port_work", "COM42"}, {"port_null", "COM41"},
+                             {"ipaddr", "127.0.0.1"}, {"ipport", peer.port()}});
+        item.onConnection();
+        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(peer.clientCount(), 1);
+        QSerialPort work;
+        work.setPortName(SerialPorts::devicePath("COM42"));
+        QVERIFY(work.open(QIODevice::ReadWrite));
+        work.write("to device");
+        QTRY_COMPARE(peer.received, QByteArray("to device"));
+        peer.client()->write("to program");
+        QByteArray back;
+        QTRY_COMPARE(back += work.readAll(), QByteArray("to program"));
+        item.onDisconnection();
+
+        // removed: the names are gone from the lists
+        standIn({"remove", "0"});
+        QTRY_VERIFY(SerialPorts::virtualPortNames().isEmpty());
+        QCOMPARE(SerialPorts::devicePath("COM41"), QString("COM41"));
+    }
+};
+
+QTEST_MAIN(TestSerialPorts)
+#include "tst_serialports.moc"
