@@ -1,0 +1,218 @@
+// A user's whole journey through the real window, with real parts only: the port-pair stand-in
+// and socat, a TCP echo server on 127.0.0.1, the settings store and pipes.json in temporary
+// folders.
+#include "mainwindow.h"
+#include "serialports.h"
+#include "setupc.h"
+
+#include "guitest.h"
+#include "testsupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSerialPort>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+using namespace GuiTest;
+using namespace TestSupport;
+
+static QTemporaryDir *scratch()
+{
+    static QTemporaryDir dir;
+    return &dir;
+}
+// Settings, autostart entry and the virtual-port folder all go to private folders, set before
+// anything reads them.
+static const bool kEnvironmentSet = [] {
+    QDir(scratch()->path()).mkpath("config");
+    QDir(scratch()->path()).mkpath("runtime");
+    QFile::setPermissions(scratch()->path() + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_CONFIG_HOME", (scratch()->path() + "/config").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", (scratch()->path() + "/runtime").toLocal8Bit());
+    return true;
+}();
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString m_oldDir;
+
+    static QAction *action(MainWindow &w, const char *name) { return w.findChild<QAction *>(name); }
+    static QTableWidget *table(MainWindow &w) { return w.findChild<QTableWidget *>("tbView"); }
+
+    static void clickRow(MainWindow &w, int row)
+    {
+        QTableWidget *t = table(w);
+        QVERIFY(t->item(row, 1));
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(row, 1)).center());
+    }
+
+    static bool showsConnected(MainWindow &w, int row)
+    {
+        auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
+        return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(":/images/con33.png").toImage();
+    }
+
+    static std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto w = std::make_unique<MainWindow>();
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()))
+            qWarning("window not exposed");
+        return w;
+    }
+
+    // Reads from the port until want bytes came or the time is up.
+    static QByteArray readAtLeast(QSerialPort &port, int want, int timeoutMs = 10000)
+    {
+        QByteArray got;
+        QElapsedTimer timer;
+        timer.start();
+        while (got.size() < want && timer.elapsed() < timeoutMs) {
+            QTest::qWait(10);
+            got += port.readAll();
+        }
+        return got;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        QVERIFY2(!findTool("socat").isEmpty(), "socat is not installed: apt-get install socat");
+        // The window starts com0com/setupc.exe beside the program: here, the stand-in.
+        QVERIFY(QDir().mkpath(QFileInfo(Setupc::programPath()).absolutePath()));
+        QFile::remove(Setupc::programPath());
+        QVERIFY(QFile::copy(STANDIN_PATH, Setupc::programPath()));
+        m_oldDir = QDir::currentPath();
+        QDir(scratch()->path()).mkpath("work");
+        QVERIFY(QDir::setCurrent(scratch()->path() + "/work"));
+    }
+
+    void cleanupTestCase()
+    {
+        QProcess::execute(Setupc::programPath(), {"uninstall"});
+        QDir(Setupc::folderPath()).removeRecursively();
+        QDir::setCurrent(m_oldDir);
+    }
+
+    void journey()
+    {
+        TcpPeer echo(true);
+        QVERIFY(echo.listen());
+        auto w = makeWindow();
+
+        // 1. the port manager makes a pair on the next free numbers
+        QStringList managerRows;
+        Box ask;
+        whenModal([&](QWidget *dialog) {
+            answerBox(&ask, QMessageBox::Yes);
+            dialog->findChild<QAbstractButton *>("btAdd")->click();
+            auto *list = dialog->findChild<QListWidget *>("lwCOM");
+            for (int i = 0; i < list->count(); ++i)
+                managerRows << list->item(i)->text();
+            dialog->findChild<QAbstractButton *>("btCancel")->click();
+        });
+        action(*w, "actDevice")->trigger();
+        QCOMPARE(ask.title, QString("Установка виртуальных устройств"));
+        const QStringList ports = SerialPorts::virtualPortNames();
+        QCOMPARE(ports.size(), 2);
+        const QString comNull = ports.at(0);
+        const QString comWork = ports.at(1);
+        QVERIFY2(ask.text.endsWith(comNull + " <-> " + comWork), qPrintable(ask.text));
+        QVERIFY2(managerRows.contains(QString("Порты 0: %1<->%2").arg(comNull, comWork)),
+                 qPrintable(managerRows.join('\n')));
+
+        // 2. a connection on the pair's COM-NULL side to the echo server
+        whenModal([&](QWidget *dialog) {
+            dialog->findChild<QLineEdit *>("edName")->setText("Стенд");
+            auto *work = dialog->findChild<QComboBox *>("cbPortWork");
+            auto *null = dialog->findChild<QComboBox *>("cbPortNull");
+            work->setCurrentIndex(work->findText(comWork));
+            null->setCurrentIndex(null->findText(comNull));
+            dialog->findChild<QLineEdit *>("edIpAddr")->setText("127.0.0.1");
+            dialog->findChild<QSpinBox *>("edIpPort")->setValue(echo.port());
+            dialog->findChild<QLineEdit *>("edNote")->setText("эхо");
+            dialog->findChild<QAbstractButton *>("btAdd")->click();
+        });
+        action(*w, "actAddConnect")->trigger();
+        QCOMPARE(table(*w)->rowCount(), 1);
+        QCOMPARE(table(*w)->item(0, 4)->text(), comNull);
+
+        // 3. start it
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(w->statusBar()->currentMessage(), QString("Статус: Started thread: 1"));
+        QVERIFY(showsConnected(*w, 0));
+
+        // 4. the user's program on COM-WORK gets its bytes echoed
+        QSerialPort work;
+        work.setPortName(SerialPorts::devicePath(comWork));
+        QVERIFY(work.open(QIODevice::ReadWrite));
+        const QByteArray hello("hello, device\r\n");
+        work.write(hello);
+        QCOMPARE(readAtLeast(work, hello.size()), hello);
+
+        // 5. the monitor shows both directions
+        QStringList lines;
+        whenModal([&](QWidget *monitor) {
+            auto *list = monitor->findChild<QListWidget *>("listWidget");
+            work.write("AB");
+            QElapsedTimer timer;
+            timer.start();
+            while (list->count() < 2 && timer.elapsed() < 10000)
+                QTest::qWait(10);
+            for (int i = 0; i < list->count(); ++i)
+                lines << list->item(i)->text();
+            monitor->findChild<QAbstractButton *>("pushButton")->click();
+        });
+        action(*w, "actMonitor")->trigger();
+        QCOMPARE(lines, QStringList({"[VCOM] 0x41 0x42 AB", "[TCP] 0x41 0x42 AB"}));
+        QCOMPARE(readAtLeast(work, 2), QByteArray("AB"));
+
+        // 6. stop, switch start at logon on, and leave through "Выход"
+        action(*w, "actStop")->trigger();
+        QVERIFY(!showsConnected(*w, 0));
+        w->findChild<QCheckBox *>()->setChecked(true);
+        clickInModal("btYes");
+        QVERIFY(w->close());
+        w.reset();
+
+        // 7. the next start finds it all as left
+        auto again = makeWindow();
+        QCOMPARE(table(*again)->rowCount(), 1);
+        QStringList row;
+        for (int c : {0, 1, 3, 4, 5, 6, 7})
+            row << table(*again)->item(0, c)->text();
+        QCOMPARE(row, QStringList({"1", "Стенд", comWork, comNull, "127.0.0.1", QString::number(echo.port()), "эхо"}));
+        QVERIFY(!showsConnected(*again, 0));
+        QVERIFY(again->findChild<QCheckBox *>()->isChecked());
+        auto *log = again->findChild<QPlainTextEdit *>("plnText");
+        QVERIFY2(log->toPlainText().contains(QString("Пара 0: %1-%2").arg(comNull, comWork)),
+                 qPrintable(log->toPlainText()));
+
+        // and it still works
+        clickRow(*again, 0);
+        action(*again, "actStart")->trigger();
+        QVERIFY(showsConnected(*again, 0));
+        work.write("again");
+        QCOMPARE(readAtLeast(work, 5), QByteArray("again"));
+        action(*again, "actStop")->trigger();
+        clickInModal("btYes");
+        QVERIFY(again->close());
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
