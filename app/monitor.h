@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <deque>
+
 namespace Ui {
 class Monitor;
 }
@@ -27,18 +29,30 @@ public:
     // as UTF-8.
     static QString formatLine(const QString &tag, const QByteArray &block);
 
+    // How often the blocks received meanwhile are turned into lines.
+    static constexpr int ShowEveryMs = 50;
+
 public slots:
     void onShowSerial(const QByteArray &buffer);
     void onShowSocket(const QByteArray &buffer);
+    // Turns the blocks received since the last time into lines, now.
+    void showPending();
 
 private slots:
     void on_pushButton_clicked();
 
 private:
-    void addLine(const QString &line);
+    struct Block
+    {
+        bool fromSerial;
+        QByteArray data;
+    };
+    void queue(bool fromSerial, const QByteArray &buffer);
 
     Ui::Monitor *ui;
-    QTimer scrollTimer;
+    // The blocks not shown yet, at most MaxLines of the newest.
+    std::deque<Block> pending;
+    QTimer showTimer;
 };
 
 #endif // MONITOR_H

@@ -7,8 +7,12 @@
 //   relaybench [options]                 the driver: echo peer, pty, contenders, measurements
 //   relaybench --bridge <pty> <port>     one QPipeItem in its own process, started by the driver
 
+#include "monitor.h"
 #include "qpipemap.h"
 
+#include <QApplication>
+
+#include <memory>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QVariantMap>
@@ -96,15 +100,22 @@ void onTermSignal(int)
 
 int runBridge(int argc, char **argv)
 {
-    if (argc != 4) {
-        fprintf(stderr, "usage: relaybench --bridge <pty slave path> <tcp port>\n");
+    const bool watched = argc == 5 && strcmp(argv[4], "--monitor") == 0;
+    if (argc != 4 && !watched) {
+        fprintf(stderr, "usage: relaybench --bridge <pty slave path> <tcp port> [--monitor]\n");
         return 2;
     }
     const QString ptyPath = QString::fromLocal8Bit(argv[2]);
     const int port = atoi(argv[3]);
 
     int qtArgc = 1;
-    QCoreApplication app(qtArgc, argv);
+    // With --monitor the traffic monitor watches the bridge, as it does in the program when the
+    // user opens it: a widget application, drawn on the offscreen platform unless told otherwise.
+    if (watched && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> application(watched ? new QApplication(qtArgc, argv)
+                                                          : new QCoreApplication(qtArgc, argv));
+    QCoreApplication &app = *application;
 
     if (pipe2(g_termPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         perror("relaybench --bridge: pipe2");
@@ -130,6 +141,14 @@ int runBridge(int argc, char **argv)
                 "relaybench --bridge: state %d after onConnection(), not PipeConnect (%d)\n",
                 int(item.state()), int(QPipeItem::PipeConnect));
         return 3;
+    }
+
+    std::unique_ptr<Monitor> monitor;
+    if (watched) {
+        monitor.reset(new Monitor);
+        QObject::connect(&item, &QPipeItem::readSerialBuffer, monitor.get(), &Monitor::onShowSerial);
+        QObject::connect(&item, &QPipeItem::readSocketBuffer, monitor.get(), &Monitor::onShowSocket);
+        monitor->show();
     }
 
     QSocketNotifier term(g_termPipe[0], QSocketNotifier::Read);
@@ -192,6 +211,7 @@ struct Options
     int mib = 16;
     int stallSeconds = 10;
     int phaseSeconds = 120;
+    bool monitor = false;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -840,8 +860,10 @@ bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o
         return false;
     }
     const int before = peer.accepted();
-    s->pid = spawn(self, {"relaybench", "--bridge", name, std::to_string(peer.port())}, in[0],
-                   out[1], why);
+    std::vector<std::string> args{"relaybench", "--bridge", name, std::to_string(peer.port())};
+    if (o.monitor)
+        args.push_back("--monitor");
+    s->pid = spawn(self, args, in[0], out[1], why);
     close(in[0]);
     close(out[1]);
     s->control = in[1];
@@ -1067,6 +1089,7 @@ void usage(FILE *to)
             "  --stall-seconds N  no progress for this long is reported as a stall (default 10)\n"
             "  --phase-seconds N  time limit of each measuring phase (default 120)\n"
             "  --quick            smoke run: 1 round, 200 round trips, 1 MiB\n"
+            "  --monitor          the traffic monitor watches the bridge (offscreen window)\n"
             "Needs socat on PATH. Everything runs on 127.0.0.1.\n");
 }
 
@@ -1104,6 +1127,8 @@ int runDriver(int argc, char **argv)
             number(1, 600, &o.stallSeconds);
         else if (a == "--phase-seconds")
             number(1, 3600, &o.phaseSeconds);
+        else if (a == "--monitor")
+            o.monitor = true;
         else if (a == "--quick") {
             o.rounds = 1;
             o.rttCount = 200;

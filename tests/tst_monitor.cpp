@@ -25,8 +25,10 @@ class TestMonitor : public QObject
     Q_OBJECT
 
 private:
-    static QStringList lines(const Monitor &monitor)
+    // The lines shown once the blocks received so far have been turned into lines.
+    static QStringList lines(Monitor &monitor)
     {
+        monitor.showPending();
         const auto *list = monitor.findChild<QListWidget *>("listWidget");
         QStringList all;
         for (int i = 0; i < list->count(); ++i)
@@ -108,6 +110,18 @@ private slots:
                  (QStringList{"[VCOM] 0x41 0x54 AT", "[VCOM] 0x0d 0x0a \r\n", "[TCP] 0x4f 0x4b OK"}));
     }
 
+    void linesAppearByThemselves()
+    {
+        Monitor monitor;
+        Traffic traffic;
+        attach(traffic, monitor);
+        auto *list = monitor.findChild<QListWidget *>("listWidget");
+        emit traffic.readSerialBuffer("a");
+        emit traffic.readSocketBuffer("b");
+        QTRY_COMPARE(list->count(), 2);
+        QCOMPARE(list->item(1)->text(), QString("[TCP] 0x62 b"));
+    }
+
     void keepsOnlyNewestLines()
     {
         Monitor monitor;
@@ -123,6 +137,14 @@ private slots:
         QCOMPARE(shown.size(), Monitor::MaxLines);
         QCOMPARE(shown.first(), Monitor::formatLine("[VCOM]", "7"));
         QCOMPARE(shown.last(), Monitor::formatLine("[TCP]", QByteArray::number(Monitor::MaxLines + 6)));
+
+        // a burst of more than the limit between two showings: the newest, in order
+        for (int i = 0; i < Monitor::MaxLines + 500; ++i)
+            monitor.onShowSocket("b" + QByteArray::number(i));
+        shown = lines(monitor);
+        QCOMPARE(shown.size(), Monitor::MaxLines);
+        QCOMPARE(shown.first(), Monitor::formatLine("[TCP]", "b500"));
+        QCOMPARE(shown.last(), Monitor::formatLine("[TCP]", "b" + QByteArray::number(Monitor::MaxLines + 499)));
     }
 
     void followsNewestLine()
