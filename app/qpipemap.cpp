@@ -10,12 +10,29 @@
 #include <QSerialPort>
 #include <QTcpSocket>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace {
 
 const char *const kPortWork = "port_work";
 const char *const kPortNull = "port_null";
 const char *const kIpAddr = "ipaddr";
 const char *const kIpPort = "ipport";
+
+// Whether an open port's device has gone away. The library reports a full output queue (EAGAIN)
+// as a resource error too, so the error alone does not tell; a hung-up terminal does.
+bool deviceGone(QSerialPort *port)
+{
+#ifdef Q_OS_UNIX
+    pollfd pfd{int(port->handle()), 0, 0};
+    return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    // Windows reports a resource error only for a device that was removed.
+    return port->error() == QSerialPort::ResourceError;
+#endif
+}
 
 } // namespace
 
@@ -32,6 +49,15 @@ QPipeItem::QPipeItem(QString name, QObject *parent)
     // they stay in the thread that made them, and the relay runs there.
     connect(serial, &QSerialPort::readyRead, this, &QPipeItem::onSerialRead, Qt::DirectConnection);
     connect(socket, &QTcpSocket::readyRead, this, &QPipeItem::onSocketRead, Qt::DirectConnection);
+    // A port whose device is gone (its pair removed, an adapter pulled) fails every read or
+    // write at once and is asked again at once, for good: close it, so that bytes for it are
+    // dropped as they are for a closed TCP peer, and a stop and a start open it anew. The
+    // context is the port, so this runs in the thread the port lives in.
+    connect(serial, &QSerialPort::errorOccurred, serial, [this](QSerialPort::SerialPortError error) {
+        if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && serial->isOpen()
+            && deviceGone(serial))
+            serial->close();
+    });
 }
 
 QPipeItem::~QPipeItem()
