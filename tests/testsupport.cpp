@@ -30,7 +30,10 @@ bool PtyPair::start(QString *why)
     m_socat.setProgram(socat);
     m_socat.setArguments({QStringLiteral("pty,raw,echo=0,link=%1").arg(nullEnd()),
                           QStringLiteral("pty,raw,echo=0,link=%1").arg(workEnd())});
-    m_socat.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Not forwarded: a socat left behind by a test that aborted would hold CTest's output pipe
+    // open and keep CTest waiting for the test's time-out.
+    m_socat.setStandardOutputFile(QProcess::nullDevice());
+    m_socat.setStandardErrorFile(QProcess::nullDevice());
     m_socat.start();
     if (!m_socat.waitForStarted(5000)) {
         if (why)

@@ -1,0 +1,793 @@
+// Faults injected into running connections of the real window and bridge: the TCP peer closing
+// or resetting mid-stream, an endpoint that refuses, the pty pair vanishing under a transfer, an
+// edit during a transfer and the program ending while four connections relay. Each must leave
+// the state and messages the user is told about, never crash, and, where the user can, come
+// back with a stop and a start.
+#include "mainwindow.h"
+#include "qpipemap.h"
+#include "serialports.h"
+
+#include "guitest.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMutex>
+#include <QSerialPort>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include <sys/socket.h>
+
+using namespace GuiTest;
+using namespace TestSupport;
+
+// Settings, the autostart entry and the virtual-port folder go to private folders; the
+// variables must be set before anything reads them.
+static QTemporaryDir *configHome()
+{
+    static QTemporaryDir dir;
+    return &dir;
+}
+static QTemporaryDir *runtimeHome()
+{
+    static QTemporaryDir dir;
+    return &dir;
+}
+static const bool kEnvironmentSet = [] {
+    qputenv("XDG_CONFIG_HOME", configHome()->path().toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtimeHome()->path().toLocal8Bit());
+    return true;
+}();
+
+// Every message Qt and the program print, so a test can tell whether a fault was met quietly.
+namespace {
+
+struct Logged
+{
+    QtMsgType type;
+    QString text;
+};
+
+QMutex g_logLock;
+QList<Logged> g_log;
+QtMessageHandler g_previousHandler = nullptr;
+
+void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    {
+        QMutexLocker lock(&g_logLock);
+        g_log.append({type, text});
+    }
+    if (g_previousHandler)
+        g_previousHandler(type, context, text);
+}
+
+QList<Logged> takeLog()
+{
+    QMutexLocker lock(&g_logLock);
+    QList<Logged> log;
+    log.swap(g_log);
+    return log;
+}
+
+QStringList texts(const QList<Logged> &log, bool warningsOnly)
+{
+    QStringList out;
+    for (const Logged &m : log) {
+        if (!warningsOnly || m.type == QtWarningMsg || m.type == QtCriticalMsg || m.type == QtFatalMsg)
+            out << m.text;
+    }
+    return out;
+}
+
+double processCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// A pseudo-random byte stream; the same seed gives the same bytes, so whatever arrives can be
+// compared with what was sent.
+class Stream
+{
+public:
+    explicit Stream(quint32 seed)
+        : m_x(seed * 2654435761u | 1u)
+    {
+    }
+    QByteArray next(int size)
+    {
+        QByteArray data(size, Qt::Uninitialized);
+        for (int i = 0; i < size; ++i) {
+            m_x ^= m_x << 13;
+            m_x ^= m_x >> 17;
+            m_x ^= m_x << 5;
+            data[i] = char(m_x >> 24);
+        }
+        return data;
+    }
+
+private:
+    quint32 m_x;
+};
+
+} // namespace
+
+// A pty pair made by socat that the test can kill and make again on the same link paths, as
+// when a virtual port pair is removed under a running connection and then made anew.
+class VanishingPty
+{
+public:
+    ~VanishingPty() { end(SIGKILL); }
+    QString nullEnd() const { return m_dir.path() + QStringLiteral("/a"); }
+    QString workEnd() const { return m_dir.path() + QStringLiteral("/b"); }
+
+    bool start(QString *why)
+    {
+        const QString socat = findTool(QStringLiteral("socat"));
+        if (socat.isEmpty()) {
+            *why = QStringLiteral("socat is not installed: apt-get install socat");
+            return false;
+        }
+        // A killed socat leaves its links behind, pointing at terminals that are gone (or at
+        // numbers the kernel hands out again): clear them so only the new ones are waited for.
+        QFile::remove(nullEnd());
+        QFile::remove(workEnd());
+        m_socat = std::make_unique<QProcess>();
+        m_socat->setProgram(socat);
+        m_socat->setArguments({QStringLiteral("pty,raw,echo=0,link=%1").arg(nullEnd()),
+                               QStringLiteral("pty,raw,echo=0,link=%1").arg(workEnd())});
+        m_socat->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_socat->start();
+        if (!m_socat->waitForStarted(5000)) {
+            *why = QStringLiteral("socat did not start: %1").arg(m_socat->errorString());
+            return false;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 5000 && m_socat->state() == QProcess::Running) {
+            if (QFileInfo::exists(nullEnd()) && QFileInfo::exists(workEnd()))
+                return true;
+            QThread::msleep(5);
+        }
+        *why = QStringLiteral("socat made no pty pair in %1").arg(m_dir.path());
+        return false;
+    }
+
+    // Ends socat with sig (SIGTERM: it closes its terminals and removes the links; SIGKILL:
+    // the kernel closes them and the links stay behind, dangling).
+    void end(int sig)
+    {
+        if (!m_socat || m_socat->state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(m_socat->processId()), sig);
+        if (!m_socat->waitForFinished(3000)) {
+            m_socat->kill();
+            m_socat->waitForFinished(3000);
+        }
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_socat;
+};
+
+// Two-way traffic: a work port (the user's application) and the peer's socket each write a
+// block every few milliseconds and keep what they sent for the comparison.
+class Pump : public QObject
+{
+    Q_OBJECT
+public:
+    Pump(quint32 seed, QObject *parent = nullptr)
+        : QObject(parent)
+        , m_up(seed)
+        , m_down(seed + 1000)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &Pump::tick);
+    }
+    void setWork(QIODevice *work) { m_work = work; }
+    void setPeer(QTcpSocket *peer) { m_peer = peer; }
+    void start() { m_timer.start(4); }
+    void stop() { m_timer.stop(); }
+
+    QByteArray sentUp;
+    QByteArray sentDown;
+
+private:
+    // Bounds: a side that takes nothing (its far end is gone) never piles up more than this,
+    // and no stream grows past kLimit whatever a test does.
+    static const int kBlock = 509;
+    static const int kMaxQueued = 32 * 1024;
+    static const int kLimit = 8 * 1024 * 1024;
+
+    void tick()
+    {
+        if (m_work && m_work->isOpen() && m_work->bytesToWrite() < kMaxQueued && sentUp.size() < kLimit) {
+            const QByteArray block = m_up.next(kBlock);
+            m_work->write(block);
+            sentUp += block;
+        }
+        if (m_peer && m_peer->state() == QAbstractSocket::ConnectedState
+            && m_peer->bytesToWrite() < kMaxQueued && sentDown.size() < kLimit) {
+            const QByteArray block = m_down.next(kBlock);
+            m_peer->write(block);
+            sentDown += block;
+        }
+    }
+
+    QTimer m_timer;
+    Stream m_up;
+    Stream m_down;
+    QPointer<QIODevice> m_work;
+    QPointer<QTcpSocket> m_peer;
+};
+
+// The user's application on the work end of a pair: keeps everything that arrives.
+class WorkPort : public QSerialPort
+{
+    Q_OBJECT
+public:
+    WorkPort()
+    {
+        connect(this, &QSerialPort::readyRead, this, [this] { got += readAll(); });
+    }
+    bool openAt(const QString &path)
+    {
+        setPortName(path);
+        return open(QIODevice::ReadWrite);
+    }
+    QByteArray got;
+};
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_work;
+    QString m_oldDir;
+    QStringList m_links;
+    int m_faults = 0;
+    QStringList m_observed;
+
+    static QJsonObject pipe(int id, const QString &portNull, int port)
+    {
+        return QJsonObject{{"id", id},
+                           {"name", QString("Линия %1").arg(id)},
+                           {"note", "fault"},
+                           {"port_work", "COM99"},
+                           {"port_null", portNull},
+                           {"ipaddr", "127.0.0.1"},
+                           {"ipport", port}};
+    }
+
+    static void writePipes(const QJsonArray &pipes)
+    {
+        QFile f("pipes.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(pipes).toJson());
+    }
+
+    // The connection's COM-NULL port as the user picks it: a COM link in the virtual-port
+    // folder, so the edit dialog lists and keeps it.
+    QString comLink(int number, const QString &target)
+    {
+        const QString dir = SerialPorts::virtualPortDir();
+        QDir().mkpath(dir);
+        const QString name = QStringLiteral("COM%1").arg(number);
+        const QString link = dir + QLatin1Char('/') + name;
+        QFile::remove(link);
+        if (!QFile::link(target, link))
+            qWarning("cannot make the link %s", qPrintable(link));
+        m_links << link;
+        return name;
+    }
+
+    static QTableWidget *table(MainWindow &w) { return w.findChild<QTableWidget *>("tbView"); }
+    static QAction *action(MainWindow &w, const char *name) { return w.findChild<QAction *>(name); }
+    static QString status(MainWindow &w) { return w.statusBar()->currentMessage(); }
+    static QPipeItem *record(MainWindow &w, int id) { return w.findChild<QPipeMap *>()->itemById(id); }
+
+    static void clickRow(MainWindow &w, int row, bool twice = false)
+    {
+        QTableWidget *t = table(w);
+        QTableWidgetItem *item = t->item(row, 1);
+        QVERIFY(item);
+        const QPoint at = t->visualItemRect(item).center();
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
+        if (twice)
+            QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
+    }
+
+    static bool showsConnected(MainWindow &w, int row)
+    {
+        auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
+        return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(":/images/con33.png").toImage();
+    }
+
+    static std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto w = std::make_unique<MainWindow>();
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()))
+            qWarning("window not exposed");
+        return w;
+    }
+
+    // Bytes written at both ends after a restart arrive at the other: what reaches the peer's
+    // new client and the work port since the marks must end with the probes, and anything
+    // before a probe can only be left over from the stream sent earlier.
+    static void probeBothWays(TcpPeer &peer, int peerMark, QTcpSocket *client, WorkPort &work, int workMark,
+                              const QByteArray &sentUp, const QByteArray &sentDown, quint32 seed)
+    {
+        Stream probe(seed);
+        const QByteArray up = probe.next(16 * 1024);
+        const QByteArray down = probe.next(16 * 1024);
+        work.write(up);
+        client->write(down);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() - peerMark >= up.size()
+                                     && work.got.size() - workMark >= down.size(),
+                                 10000);
+        const QByteArray atPeer = peer.received.mid(peerMark);
+        const QByteArray atWork = work.got.mid(workMark);
+        QVERIFY2(atPeer.endsWith(up), "the peer's new connection did not get the probe intact");
+        QVERIFY2(atWork.endsWith(down), "the work port did not get the peer's probe intact");
+        const QByteArray staleUp = atPeer.left(atPeer.size() - up.size());
+        const QByteArray staleDown = atWork.left(atWork.size() - down.size());
+        QVERIFY2(staleUp.isEmpty() || sentUp.contains(staleUp), "bytes the work port never sent reached the peer");
+        QVERIFY2(staleDown.isEmpty() || sentDown.startsWith(work.got.left(workMark) + staleDown),
+                 "the work port got bytes out of order");
+    }
+
+    // What one second of idleness costs: a relay stuck on a dead descriptor shows as a busy
+    // loop here, while the event loop goes on turning either way.
+    struct Idle
+    {
+        double cpu = 0;
+        int beats = 0;
+        QString text;
+        // Loose on purpose: an idle process uses a few milliseconds, a busy loop most of it.
+        bool quiet() const { return beats >= 10 && cpu < 0.5; }
+    };
+
+    Idle measureIdle(const char *when)
+    {
+        Idle idle;
+        QTimer beat;
+        QSignalSpy beats(&beat, &QTimer::timeout);
+        if (!beats.isValid())
+            return idle;
+        beat.start(20);
+        const double cpu0 = processCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(1000);
+        idle.cpu = processCpuSeconds() - cpu0;
+        idle.beats = beats.count();
+        beat.stop();
+        idle.text = QStringLiteral("%1: %2 s CPU in %3 ms, %4 timer beats")
+                        .arg(QLatin1String(when))
+                        .arg(idle.cpu, 0, 'f', 3)
+                        .arg(wall.elapsed())
+                        .arg(idle.beats);
+        m_observed << idle.text;
+        return idle;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        g_previousHandler = qInstallMessageHandler(recordMessage);
+    }
+
+    void init()
+    {
+        m_work = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_work->isValid());
+        m_oldDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_work->path()));
+        takeLog();
+    }
+
+    void cleanup()
+    {
+        for (const QString &link : qAsConst(m_links))
+            QFile::remove(link);
+        m_links.clear();
+        QDir::setCurrent(m_oldDir);
+        m_work.reset();
+        // Whatever a test did, the program must never have let a thread object die running.
+        for (const Logged &m : takeLog())
+            QVERIFY2(!m.text.contains("QThread: Destroyed"), qPrintable(m.text));
+    }
+
+    void cleanupTestCase()
+    {
+        for (const QString &line : qAsConst(m_observed))
+            qInfo("observed: %s", qPrintable(line));
+        qInfo("faults injected: %d", m_faults);
+        qInstallMessageHandler(g_previousHandler);
+    }
+
+    void peerGoesAwayMidStream_data()
+    {
+        QTest::addColumn<bool>("reset");
+        QTest::newRow("graceful close") << false;
+        QTest::newRow("reset") << true;
+    }
+
+    void peerGoesAwayMidStream()
+    {
+        QFETCH(bool, reset);
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        writePipes({pipe(1, comLink(11, pair.nullEnd()), peer.port())});
+        auto w = makeWindow();
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(peer.clientCount(), 1);
+        QSignalSpy fromSerial(record(*w, 1), &QPipeItem::readSerialBuffer);
+        QVERIFY(fromSerial.isValid());
+
+        WorkPort work;
+        QVERIFY(work.openAt(pair.workEnd()));
+        Pump pump(reset ? 7 : 3);
+        pump.setWork(&work);
+        pump.setPeer(peer.client(0));
+        pump.start();
+        QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() > 8192 && work.got.size() > 8192, 10000);
+
+        QSignalSpy peerGone(peer.client(0), &QTcpSocket::disconnected);
+        QVERIFY(peerGone.isValid());
+        takeLog();
+        if (reset) {
+            // A linger time of zero makes the close a reset (RST), as a device that reboots does.
+            const linger hard{1, 0};
+            QVERIFY(::setsockopt(int(peer.client(0)->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
+                                 sizeof hard)
+                    == 0);
+            peer.client(0)->abort();
+        } else {
+            peer.client(0)->disconnectFromHost();
+        }
+        ++m_faults;
+        QVERIFY(peerGone.count() == 1 || peerGone.wait(3000));
+
+        // The work end goes on writing into a bridge whose far side is gone: the bridge still
+        // reads it (the monitor would show it) and drops it, without a word.
+        const int readBefore = fromSerial.count();
+        QTest::qWait(300);
+        QTRY_VERIFY(fromSerial.count() > readBefore + 10);
+        const QStringList said = texts(takeLog(), true);
+        m_observed << QStringLiteral("peer %1 mid-stream: state %2, %3 warnings%4")
+                          .arg(reset ? "reset" : "closed")
+                          .arg(int(record(*w, 1)->state()))
+                          .arg(said.size())
+                          .arg(said.isEmpty() ? QString() : ": " + said.join(" | "));
+        QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QVERIFY(showsConnected(*w, 0));
+        QCOMPARE(peer.clientCount(), 1);
+        QVERIFY2(pump.sentUp.startsWith(peer.received), "the peer got bytes out of order before the fault");
+        QVERIFY2(pump.sentDown.startsWith(work.got), "the work port got bytes out of order before the fault");
+
+        // Stop and start bring it back on a new connection of the peer.
+        pump.stop();
+        action(*w, "actStop")->trigger();
+        QCOMPARE(status(*w), QString("Статус: Quit & Terminate thread: 1"));
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::NotConnect);
+        const int peerMark = peer.received.size();
+        const int workMark = work.got.size();
+        action(*w, "actStart")->trigger();
+        QCOMPARE(status(*w), QString("Статус: Started thread: 1"));
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QVERIFY(showsConnected(*w, 0));
+        QTRY_COMPARE(peer.clientCount(), 2);
+        probeBothWays(peer, peerMark, peer.client(1), work, workMark, pump.sentUp, pump.sentDown, 99);
+        if (QTest::currentTestFailed())
+            return;
+        m_observed << QStringLiteral("peer %1: stop and start relayed both ways again on a new connection")
+                          .arg(reset ? "reset" : "closed");
+    }
+
+    void refusedEndpointLeavesAHalfOpenConnection()
+    {
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        const quint16 refused = closedPort();
+        writePipes({pipe(1, comLink(12, pair.nullEnd()), refused)});
+        auto w = makeWindow();
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        ++m_faults;
+        QCOMPARE(status(*w), QString("Статус: Started thread: 1"));
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::SerialConnect);
+        QVERIFY(!showsConnected(*w, 0));
+
+        // The serial side is open: what the user writes is read and dropped.
+        QSignalSpy fromSerial(record(*w, 1), &QPipeItem::readSerialBuffer);
+        QVERIFY(fromSerial.isValid());
+        WorkPort work;
+        QVERIFY(work.openAt(pair.workEnd()));
+        work.write("lost on the way");
+        QTRY_COMPARE(fromSerial.count(), 1);
+        QCOMPARE(fromSerial.at(0).at(0).toByteArray(), QByteArray("lost on the way"));
+
+        // Neither stop nor start may touch it.
+        Box box;
+        answerBox(&box, QMessageBox::Ok);
+        action(*w, "actStop")->trigger();
+        QVERIFY(box.seen);
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.title, QString("Останов соединения"));
+        QCOMPARE(box.text, QString("Не неверный ID или соединение не запущено!"));
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::SerialConnect);
+        box = Box();
+        answerBox(&box, QMessageBox::Ok);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(box.text, QString("Не неверный ID или соединение уже запущено!"));
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::SerialConnect);
+        m_observed << QStringLiteral("refused endpoint: state %1 after start, stop refused with \"%2\"")
+                          .arg(int(QPipeItem::SerialConnect))
+                          .arg(QString("Не неверный ID или соединение не запущено!"));
+
+        // An edit, accepted as it stands, closes it and frees the port.
+        clickInModal("btAdd");
+        clickRow(*w, 0, true);
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::NotConnect);
+        QCOMPARE(record(*w, 1)->portNull(), QString("COM12"));
+        QSerialPort other;
+        other.setPortName(pair.nullEnd());
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        other.close();
+
+        // The endpoint comes up on the same port: the next start joins both sides.
+        QTcpServer device;
+        QVERIFY2(device.listen(QHostAddress::LocalHost, refused), qPrintable(device.errorString()));
+        QSignalSpy accepted(&device, &QTcpServer::newConnection);
+        QVERIFY(accepted.isValid());
+        action(*w, "actStart")->trigger();
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QVERIFY(showsConnected(*w, 0));
+        QVERIFY(accepted.count() == 1 || accepted.wait(3000));
+        QTcpSocket *client = device.nextPendingConnection();
+        QVERIFY(client);
+        work.write("now it gets there");
+        QByteArray atDevice;
+        QTRY_VERIFY((atDevice += client->readAll()).size() >= 17);
+        QCOMPARE(atDevice, QByteArray("now it gets there"));
+        client->write("and back");
+        QTRY_COMPARE(work.got, QByteArray("and back"));
+    }
+
+    void ptyVanishesAndComesBack_data()
+    {
+        QTest::addColumn<int>("sig");
+        QTest::newRow("socat terminated") << int(SIGTERM);
+        QTest::newRow("socat killed") << int(SIGKILL);
+    }
+
+    void ptyVanishesAndComesBack()
+    {
+        QFETCH(int, sig);
+        VanishingPty pty;
+        QString why;
+        QVERIFY2(pty.start(&why), qPrintable(why));
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        writePipes({pipe(1, comLink(13, pty.nullEnd()), peer.port())});
+        auto w = makeWindow();
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(peer.clientCount(), 1);
+
+        auto work = std::make_unique<WorkPort>();
+        QVERIFY(work->openAt(pty.workEnd()));
+        Pump pump(sig);
+        pump.setWork(work.get());
+        pump.setPeer(peer.client(0));
+        pump.start();
+        QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() > 8192 && work->got.size() > 8192, 10000);
+        QVERIFY(pump.sentUp.startsWith(peer.received));
+        QVERIFY(pump.sentDown.startsWith(work->got));
+
+        // The pair goes away under the transfer; the user's application loses its end with it.
+        takeLog();
+        pty.end(sig);
+        ++m_faults;
+        work->close();
+        // The peer keeps sending into the bridge whose serial side is now dead.
+        const int downBefore = pump.sentDown.size();
+        QTest::qWait(300);
+        QVERIFY2(pump.sentDown.size() > downBefore, "the peer stopped sending: nothing was tested");
+        pump.stop();
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        // Judged at the end, so that the way back is tried (and reported) whatever this shows.
+        const Idle whileGone =
+            measureIdle(sig == SIGKILL ? "idle after socat was killed" : "idle after socat was terminated");
+        const QStringList said = texts(takeLog(), false);
+        m_observed << QStringLiteral("pty %1 mid-stream: state %2, %3 messages%4")
+                          .arg(sig == SIGKILL ? "killed" : "terminated")
+                          .arg(int(record(*w, 1)->state()))
+                          .arg(said.size())
+                          .arg(said.isEmpty() ? QString() : ": " + said.mid(0, 5).join(" | "));
+
+        // The pair comes back on the same links; a stop and a start use the new one.
+        QVERIFY2(pty.start(&why), qPrintable(why));
+        action(*w, "actStop")->trigger();
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::NotConnect);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QVERIFY(showsConnected(*w, 0));
+        QTRY_COMPARE(peer.clientCount(), 2);
+        WorkPort again;
+        QVERIFY(again.openAt(pty.workEnd()));
+        probeBothWays(peer, peer.received.size(), peer.client(1), again, 0, pump.sentUp, QByteArray(), 77);
+        if (QTest::currentTestFailed())
+            return;
+        m_observed << QStringLiteral("pty %1: after it came back, stop and start relayed both ways on the new pair")
+                          .arg(sig == SIGKILL ? "killed" : "terminated");
+        const Idle afterwards = measureIdle("idle after the pair came back");
+        const QStringList later = texts(takeLog(), true);
+        QVERIFY2(later.isEmpty(), qPrintable(later.join('\n')));
+        QVERIFY2(afterwards.quiet(), qPrintable(afterwards.text));
+        QVERIFY2(whileGone.quiet(), qPrintable("busy while the pair was gone: " + whileGone.text));
+    }
+
+    void editDuringTransfer()
+    {
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        writePipes({pipe(1, comLink(14, pair.nullEnd()), peer.port())});
+        auto w = makeWindow();
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(peer.clientCount(), 1);
+
+        WorkPort work;
+        QVERIFY(work.openAt(pair.workEnd()));
+        Pump pump(14);
+        pump.setWork(&work);
+        pump.setPeer(peer.client(0));
+        pump.start();
+        QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() > 8192 && work.got.size() > 8192, 10000);
+
+        QSignalSpy peerSaw(peer.client(0), &QTcpSocket::disconnected);
+        QVERIFY(peerSaw.isValid());
+        // The dialog stays open for a while with the traffic going on underneath.
+        int upWhileOpen = -1;
+        clickInModal("btAdd", [&](QWidget *) {
+            const int mark = peer.received.size();
+            QTest::qWait(200);
+            upWhileOpen = peer.received.size() - mark;
+        });
+        clickRow(*w, 0, true);
+        ++m_faults;
+        QVERIFY2(upWhileOpen > 0, "nothing was relayed while the dialog was open");
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::NotConnect);
+        QVERIFY(!showsConnected(*w, 0));
+        QVERIFY(peerSaw.count() == 1 || peerSaw.wait(3000));
+        QCOMPARE(record(*w, 1)->portNull(), QString("COM14"));
+        QCOMPARE(record(*w, 1)->getIpPort(), int(peer.port()));
+        QTest::qWait(100);
+        QVERIFY(pump.sentUp.startsWith(peer.received));
+        QVERIFY(pump.sentDown.startsWith(work.got));
+        m_observed << QStringLiteral("edit during transfer: state %1, peer saw the disconnect, %2 bytes "
+                                     "relayed up while the dialog was open")
+                          .arg(int(record(*w, 1)->state()))
+                          .arg(upWhileOpen);
+
+        pump.stop();
+        const int peerMark = peer.received.size();
+        const int workMark = work.got.size();
+        action(*w, "actStart")->trigger();
+        QCOMPARE(status(*w), QString("Статус: Started thread: 1"));
+        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(peer.clientCount(), 2);
+        probeBothWays(peer, peerMark, peer.client(1), work, workMark, pump.sentUp, pump.sentDown, 55);
+    }
+
+    // Last: the records outlive the window by design, so this one cleans up after itself.
+    void exitWhileFourRelay()
+    {
+        const int n = 4;
+        std::vector<std::unique_ptr<PtyPair>> pairs;
+        std::vector<std::unique_ptr<TcpPeer>> peers;
+        QJsonArray pipes;
+        for (int i = 0; i < n; ++i) {
+            pairs.push_back(std::make_unique<PtyPair>());
+            REQUIRE_PTY_PAIR(*pairs.back());
+            peers.push_back(std::make_unique<TcpPeer>());
+            QVERIFY(peers.back()->listen());
+            pipes.append(pipe(i + 1, comLink(21 + i, pairs.back()->nullEnd()), peers.back()->port()));
+        }
+        writePipes(pipes);
+        auto w = makeWindow();
+        QList<QPointer<QThread>> threads;
+        QList<QPipeItem *> records;
+        for (int i = 0; i < n; ++i) {
+            clickRow(*w, i);
+            action(*w, "actStart")->trigger();
+            QCOMPARE(record(*w, i + 1)->state(), QPipeItem::PipeConnect);
+            QTRY_COMPARE(peers[i]->clientCount(), 1);
+            records << record(*w, i + 1);
+            threads << records.last()->thread();
+        }
+        std::vector<std::unique_ptr<WorkPort>> works;
+        std::vector<std::unique_ptr<Pump>> pumps;
+        for (int i = 0; i < n; ++i) {
+            works.push_back(std::make_unique<WorkPort>());
+            QVERIFY(works.back()->openAt(pairs[i]->workEnd()));
+            pumps.push_back(std::make_unique<Pump>(40 + i));
+            pumps.back()->setWork(works.back().get());
+            pumps.back()->setPeer(peers[i]->client(0));
+            pumps.back()->start();
+        }
+        for (int i = 0; i < n; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(peers[i]->received.size() > 4096 && works[i]->got.size() > 4096, 10000);
+
+        takeLog();
+        w.reset();
+        ++m_faults;
+        const QList<Logged> log = takeLog();
+        for (const Logged &m : log)
+            QVERIFY2(!m.text.contains("QThread: Destroyed"), qPrintable(m.text));
+        for (const QPointer<QThread> &t : qAsConst(threads))
+            QVERIFY2(t.isNull(), "a worker thread outlived the window");
+
+        QFile saved("pipes.json");
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QJsonArray file = QJsonDocument::fromJson(saved.readAll()).array();
+        QCOMPARE(file.size(), n);
+        for (int i = 0; i < n; ++i) {
+            QCOMPARE(file.at(i).toObject().value("id").toInt(), i + 1);
+            QCOMPARE(file.at(i).toObject().value("port_null").toString(), QString("COM%1").arg(21 + i));
+            QCOMPARE(file.at(i).toObject().value("ipport").toInt(), int(peers[i]->port()));
+        }
+
+        // The bridges go on until the process ends; the bytes so far are whole and in order.
+        QTest::qWait(100);
+        int stillConnected = 0;
+        for (int i = 0; i < n; ++i) {
+            pumps[i]->stop();
+            QVERIFY(pumps[i]->sentUp.startsWith(peers[i]->received));
+            QVERIFY(pumps[i]->sentDown.startsWith(works[i]->got));
+            if (peers[i]->client(0)->state() == QAbstractSocket::ConnectedState)
+                ++stillConnected;
+        }
+        m_observed << QStringLiteral("exit with %1 connections relaying: %2 messages at destruction%3, "
+                                     "%4 peer connections still open afterwards")
+                          .arg(n)
+                          .arg(log.size())
+                          .arg(log.isEmpty() ? QString() : ": " + texts(log, false).join(" | "))
+                          .arg(stillConnected);
+        for (QPipeItem *r : qAsConst(records)) {
+            r->onDisconnection();
+            delete r;
+        }
+    }
+};
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"

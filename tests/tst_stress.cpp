@@ -1,0 +1,593 @@
+// Load on the real window and bridges: many start/stop cycles of one connection without leaking
+// descriptors, threads or widgets, four connections carrying bulk traffic both ways at once with
+// every byte compared, and (when VCOM_SOAK_SECONDS is set) a long soak of both together.
+#include "mainwindow.h"
+#include "qpipemap.h"
+#include "serialports.h"
+
+#include "testsupport.h"
+
+#include <QAction>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMutex>
+#include <QSerialPort>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QThread>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+using namespace TestSupport;
+
+static QTemporaryDir *configHome()
+{
+    static QTemporaryDir dir;
+    return &dir;
+}
+static QTemporaryDir *runtimeHome()
+{
+    static QTemporaryDir dir;
+    return &dir;
+}
+// Settings and the virtual-port folder are private to the test; set before anything reads them.
+static const bool kEnvironmentSet = [] {
+    qputenv("XDG_CONFIG_HOME", configHome()->path().toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtimeHome()->path().toLocal8Bit());
+    return true;
+}();
+
+namespace {
+
+QMutex g_logLock;
+QStringList g_warnings;
+QtMessageHandler g_previousHandler = nullptr;
+
+void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg) {
+        QMutexLocker lock(&g_logLock);
+        g_warnings << text;
+    }
+    if (g_previousHandler)
+        g_previousHandler(type, context, text);
+}
+
+QStringList takeWarnings()
+{
+    QMutexLocker lock(&g_logLock);
+    QStringList out;
+    out.swap(g_warnings);
+    return out;
+}
+
+int countEntries(const char *dir)
+{
+    return QDir(QLatin1String(dir)).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size();
+}
+int openDescriptors() { return countEntries("/proc/self/fd"); }
+int threadCount() { return countEntries("/proc/self/task"); }
+
+// Runs the event loop until cond holds or timeoutMs pass; returns at once when it holds, so a
+// thousand waits cost no more than the events they wait for.
+bool waitUntil(const std::function<bool()> &cond, int timeoutMs)
+{
+    if (cond())
+        return true;
+    QElapsedTimer timer;
+    timer.start();
+    QTimer wake;
+    wake.start(10);
+    while (!cond()) {
+        if (timer.elapsed() > timeoutMs)
+            return cond();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
+}
+
+// A pseudo-random byte stream; the sender and the checker each hold one with the same seed.
+class Stream
+{
+public:
+    explicit Stream(quint32 seed)
+        : m_x(seed * 2654435761u | 1u)
+    {
+    }
+    QByteArray next(int size)
+    {
+        QByteArray data(size, Qt::Uninitialized);
+        for (int i = 0; i < size; ++i) {
+            m_x ^= m_x << 13;
+            m_x ^= m_x >> 17;
+            m_x ^= m_x << 5;
+            data[i] = char(m_x >> 24);
+        }
+        return data;
+    }
+
+private:
+    quint32 m_x;
+};
+
+// Compares what arrives, in order, with the stream that was sent, without keeping either.
+class Checker
+{
+public:
+    explicit Checker(quint32 seed)
+        : m_expect(seed)
+    {
+    }
+    void feed(const QByteArray &data)
+    {
+        const QByteArray expected = m_expect.next(data.size());
+        if (m_firstBad < 0 && data != expected) {
+            int i = 0;
+            while (i < data.size() && data.at(i) == expected.at(i))
+                ++i;
+            m_firstBad = checked + i;
+        }
+        checked += data.size();
+    }
+    bool ok() const { return m_firstBad < 0; }
+    qint64 firstBad() const { return m_firstBad; }
+    qint64 checked = 0;
+
+private:
+    Stream m_expect;
+    qint64 m_firstBad = -1;
+};
+
+} // namespace
+
+// One connection's traffic: the user's work port and the TCP peer each send a stream to the
+// other, bounded by an allowance, and each end checks what the other sent. The peer accepts
+// every connection the bridge makes and lets a finished one go at once.
+class Lane : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Lane(quint32 seed)
+        : m_upOut(seed)
+        , m_downOut(seed + 7919)
+        , m_upIn(seed)
+        , m_downIn(seed + 7919)
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, &Lane::onNewConnection);
+        connect(&m_work, &QSerialPort::readyRead, this, [this] { m_downIn.feed(m_work.readAll()); });
+        connect(&m_work, &QSerialPort::bytesWritten, this, &Lane::pump);
+    }
+
+    bool setUp(QString *why)
+    {
+        if (!m_pair.start(why))
+            return false;
+        if (!m_server.listen(QHostAddress::LocalHost, 0)) {
+            *why = m_server.errorString();
+            return false;
+        }
+        return true;
+    }
+    bool openWork()
+    {
+        m_work.setPortName(m_pair.workEnd());
+        return m_work.open(QIODevice::ReadWrite);
+    }
+
+    QString nullEnd() const { return m_pair.nullEnd(); }
+    quint16 port() const { return m_server.serverPort(); }
+
+    // Lets each side send n more bytes.
+    void allow(qint64 n)
+    {
+        m_upBudget += n;
+        m_downBudget += n;
+        pump();
+    }
+    // Nothing more is sent beyond what already was.
+    void hold()
+    {
+        m_upBudget = m_upSent;
+        m_downBudget = m_downSent;
+    }
+    bool drained() const { return m_upIn.checked == m_upSent && m_downIn.checked == m_downSent; }
+    bool intact() const { return m_upIn.ok() && m_downIn.ok(); }
+    qint64 bytesChecked() const { return m_upIn.checked + m_downIn.checked; }
+    QString report() const
+    {
+        return QStringLiteral("up %1/%2 (first bad %3), down %4/%5 (first bad %6)")
+            .arg(m_upIn.checked)
+            .arg(m_upSent)
+            .arg(m_upIn.firstBad())
+            .arg(m_downIn.checked)
+            .arg(m_downSent)
+            .arg(m_downIn.firstBad());
+    }
+
+    int accepted = 0;
+    int live = 0;
+
+public slots:
+    void pump()
+    {
+        // Queues stay short, so a side that stalls shows up as a stall and not as memory.
+        const qint64 queue = 64 * 1024;
+        const int block = 16 * 1024;
+        while (m_work.isOpen() && m_upSent < m_upBudget && m_work.bytesToWrite() < queue) {
+            const int n = int(qMin<qint64>(block, m_upBudget - m_upSent));
+            m_work.write(m_upOut.next(n));
+            m_upSent += n;
+        }
+        while (m_client && m_client->state() == QAbstractSocket::ConnectedState && m_downSent < m_downBudget
+               && m_client->bytesToWrite() < queue) {
+            const int n = int(qMin<qint64>(block, m_downBudget - m_downSent));
+            m_client->write(m_downOut.next(n));
+            m_downSent += n;
+        }
+    }
+
+private:
+    void onNewConnection()
+    {
+        while (QTcpSocket *s = m_server.nextPendingConnection()) {
+            ++accepted;
+            ++live;
+            m_client = s;
+            connect(s, &QTcpSocket::readyRead, this, [this, s] { m_upIn.feed(s->readAll()); });
+            connect(s, &QTcpSocket::bytesWritten, this, &Lane::pump);
+            connect(s, &QTcpSocket::disconnected, this, [this, s] {
+                --live;
+                s->deleteLater();
+            });
+            pump();
+        }
+    }
+
+    PtyPair m_pair;
+    QTcpServer m_server;
+    QSerialPort m_work;
+    QPointer<QTcpSocket> m_client;
+    Stream m_upOut;
+    Stream m_downOut;
+    Checker m_upIn;
+    Checker m_downIn;
+    qint64 m_upSent = 0;
+    qint64 m_downSent = 0;
+    qint64 m_upBudget = 0;
+    qint64 m_downBudget = 0;
+};
+
+class TestStress : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_work;
+    QString m_oldDir;
+    QStringList m_links;
+    QStringList m_summary;
+    int m_soakSeconds = 0;
+
+    bool longRun() const { return m_soakSeconds > 0; }
+
+    QString comLink(int number, const QString &target)
+    {
+        const QString dir = SerialPorts::virtualPortDir();
+        QDir().mkpath(dir);
+        const QString name = QStringLiteral("COM%1").arg(number);
+        const QString link = dir + QLatin1Char('/') + name;
+        QFile::remove(link);
+        if (!QFile::link(target, link))
+            qWarning("cannot make the link %s", qPrintable(link));
+        m_links << link;
+        return name;
+    }
+
+    static void writePipes(const QJsonArray &pipes)
+    {
+        QFile f("pipes.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(pipes).toJson());
+    }
+
+    static QJsonObject pipe(int id, const QString &portNull, int port)
+    {
+        return QJsonObject{{"id", id},          {"name", QString("Нагрузка %1").arg(id)},
+                           {"note", "stress"},  {"port_work", "COM98"},
+                           {"port_null", portNull}, {"ipaddr", "127.0.0.1"},
+                           {"ipport", port}};
+    }
+
+    static QTableWidget *table(MainWindow &w) { return w.findChild<QTableWidget *>("tbView"); }
+    static QAction *action(MainWindow &w, const char *name) { return w.findChild<QAction *>(name); }
+    static QPipeItem *record(MainWindow &w, int id) { return w.findChild<QPipeMap *>()->itemById(id); }
+    static QString status(MainWindow &w) { return w.statusBar()->currentMessage(); }
+
+    static void clickRow(MainWindow &w, int row)
+    {
+        QTableWidget *t = table(w);
+        QTableWidgetItem *item = t->item(row, 1);
+        QVERIFY(item);
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(item).center());
+    }
+
+    static std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto w = std::make_unique<MainWindow>();
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()))
+            qWarning("window not exposed");
+        return w;
+    }
+
+    // Four lanes, a window with a row for each, every connection started.
+    void startFour(std::vector<std::unique_ptr<Lane>> &lanes, std::unique_ptr<MainWindow> &w, quint32 seed)
+    {
+        QJsonArray pipes;
+        for (int i = 0; i < 4; ++i) {
+            lanes.push_back(std::make_unique<Lane>(seed + quint32(i)));
+            QString why;
+            QVERIFY2(lanes.back()->setUp(&why), qPrintable(why));
+            pipes.append(pipe(i + 1, comLink(41 + i, lanes.back()->nullEnd()), lanes.back()->port()));
+        }
+        writePipes(pipes);
+        w = makeWindow();
+        for (int i = 0; i < 4; ++i) {
+            clickRow(*w, i);
+            action(*w, "actStart")->trigger();
+            QCOMPARE(record(*w, i + 1)->state(), QPipeItem::PipeConnect);
+            Lane *lane = lanes[size_t(i)].get();
+            QVERIFY(waitUntil([lane] { return lane->accepted == 1; }, 5000));
+            QVERIFY(lane->openWork());
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        g_previousHandler = qInstallMessageHandler(recordMessage);
+        m_soakSeconds = qEnvironmentVariableIntValue("VCOM_SOAK_SECONDS");
+        qInfo("mode: %s", longRun() ? qPrintable(QString("long, soak %1 s").arg(m_soakSeconds)) : "default");
+    }
+
+    void init()
+    {
+        m_work = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_work->isValid());
+        m_oldDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_work->path()));
+        takeWarnings();
+    }
+
+    void cleanup()
+    {
+        for (const QString &link : qAsConst(m_links))
+            QFile::remove(link);
+        m_links.clear();
+        QDir::setCurrent(m_oldDir);
+        m_work.reset();
+        for (const QString &text : takeWarnings())
+            QVERIFY2(!text.contains("QThread: Destroyed"), qPrintable(text));
+    }
+
+    void cleanupTestCase()
+    {
+        for (const QString &line : qAsConst(m_summary))
+            qInfo("%s", qPrintable(line));
+        qInstallMessageHandler(g_previousHandler);
+    }
+
+    void startStopCyclesLeakNothing()
+    {
+        const int cycles = longRun() ? 10000 : 1000;
+        // Cycle 10 is the baseline: by then whatever is made once on first use exists. The
+        // slack of 2 covers a worker thread that has reported itself finished but is still
+        // leaving the kernel's task list (with its wake-up descriptor) when we count; a leak of
+        // one per cycle would show as hundreds.
+        const int baselineCycle = 10;
+        const int slack = 2;
+
+        Lane lane(1);
+        QString why;
+        QVERIFY2(lane.setUp(&why), qPrintable(why));
+        writePipes({pipe(1, comLink(31, lane.nullEnd()), lane.port())});
+        auto w = makeWindow();
+        QVERIFY(lane.openWork());
+        clickRow(*w, 0);
+        QAction *start = action(*w, "actStart");
+        QAction *stop = action(*w, "actStop");
+
+        int fdBase = -1, taskBase = -1, labelBase = -1, fdMax = 0, taskMax = 0;
+        qint64 roundTrips = 0;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        for (int i = 1; i <= cycles; ++i) {
+            start->trigger();
+            QVERIFY2(record(*w, 1)->state() == QPipeItem::PipeConnect, qPrintable(QString("cycle %1").arg(i)));
+            QVERIFY2(waitUntil([&] { return lane.accepted == i; }, 5000),
+                     qPrintable(QString("cycle %1: the peer saw no connection").arg(i)));
+            if (i % 100 == 0 || i == baselineCycle) {
+                // Now and then the bridge must really carry bytes, both ways.
+                lane.allow(4096);
+                QVERIFY2(waitUntil([&] { return lane.drained(); }, 10000), qPrintable(lane.report()));
+                QVERIFY2(lane.intact(), qPrintable(lane.report()));
+                ++roundTrips;
+            }
+            stop->trigger();
+            QVERIFY2(record(*w, 1)->state() == QPipeItem::NotConnect, qPrintable(QString("cycle %1").arg(i)));
+            QVERIFY2(waitUntil([&] { return lane.live == 0; }, 5000),
+                     qPrintable(QString("cycle %1: the peer's connection stayed open").arg(i)));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            const int fds = openDescriptors();
+            const int tasks = threadCount();
+            if (i >= baselineCycle) {
+                fdMax = qMax(fdMax, fds);
+                taskMax = qMax(taskMax, tasks);
+            }
+            if (i == baselineCycle) {
+                fdBase = fds;
+                taskBase = tasks;
+                labelBase = w->findChildren<QLabel *>().size();
+            }
+        }
+        const qint64 ms = elapsed.elapsed();
+        const int fdEnd = openDescriptors();
+        const int taskEnd = threadCount();
+        const int labelEnd = w->findChildren<QLabel *>().size();
+        m_summary << QStringLiteral("start/stop: %1 cycles in %2 ms (%3 ms each); %4 round trips checked; "
+                                    "fds %5 at cycle %6, %7 at the end (max %8); threads %9 -> %10 (max %11); "
+                                    "labels %12 -> %13")
+                         .arg(cycles)
+                         .arg(ms)
+                         .arg(double(ms) / cycles, 0, 'f', 2)
+                         .arg(roundTrips)
+                         .arg(fdBase)
+                         .arg(baselineCycle)
+                         .arg(fdEnd)
+                         .arg(fdMax)
+                         .arg(taskBase)
+                         .arg(taskEnd)
+                         .arg(taskMax)
+                         .arg(labelBase)
+                         .arg(labelEnd);
+        QVERIFY2(fdEnd <= fdBase + slack, qPrintable(m_summary.last()));
+        QVERIFY2(fdMax <= fdBase + slack, qPrintable(m_summary.last()));
+        QVERIFY2(taskEnd <= taskBase + slack, qPrintable(m_summary.last()));
+        QVERIFY2(taskMax <= taskBase + slack, qPrintable(m_summary.last()));
+        // Every refresh replaces the state cell's label; the old ones must go.
+        QCOMPARE(labelEnd, labelBase);
+        // One worker thread for the one id, reused by every start.
+        QCOMPARE(w->findChildren<QThread *>().size(), 1);
+        QCOMPARE(status(*w), QString("Статус: Quit & Terminate thread: 1"));
+        QCOMPARE(lane.accepted, cycles);
+        const QStringList warnings = takeWarnings();
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.mid(0, 5).join('\n')));
+    }
+
+    void fourBridgesBulkBothWays()
+    {
+        const qint64 each = (longRun() ? 8 : 1) * 1024 * 1024;
+        std::vector<std::unique_ptr<Lane>> lanes;
+        std::unique_ptr<MainWindow> w;
+        startFour(lanes, w, 100);
+        if (QTest::currentTestFailed())
+            return;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        for (auto &lane : lanes)
+            lane->allow(each);
+        const bool done = waitUntil(
+            [&] {
+                for (auto &lane : lanes) {
+                    if (!lane->drained())
+                        return false;
+                }
+                return true;
+            },
+            180000);
+        qint64 checked = 0;
+        QStringList states;
+        for (size_t i = 0; i < lanes.size(); ++i) {
+            checked += lanes[i]->bytesChecked();
+            states << QStringLiteral("lane %1: %2").arg(i + 1).arg(lanes[i]->report());
+        }
+        QVERIFY2(done, qPrintable(states.join('\n')));
+        for (auto &lane : lanes)
+            QVERIFY2(lane->intact(), qPrintable(states.join('\n')));
+        QCOMPARE(checked, 4 * 2 * each);
+        for (int i = 1; i <= 4; ++i)
+            QCOMPARE(record(*w, i)->state(), QPipeItem::PipeConnect);
+        m_summary << QStringLiteral("four bridges: %1 bytes each way on each, %2 bytes checked in order in %3 ms")
+                         .arg(each)
+                         .arg(checked)
+                         .arg(elapsed.elapsed());
+        const QStringList warnings = takeWarnings();
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.mid(0, 5).join('\n')));
+    }
+
+    void soak()
+    {
+        if (!longRun())
+            QSKIP("the soak runs only with VCOM_SOAK_SECONDS set (the CTest test tst_stress_long)");
+        std::vector<std::unique_ptr<Lane>> lanes;
+        std::unique_ptr<MainWindow> w;
+        startFour(lanes, w, 200);
+        if (QTest::currentTestFailed())
+            return;
+        const int fdBase = openDescriptors();
+        const int taskBase = threadCount();
+
+        // Traffic runs in periods; after each, one connection in turn is drained, checked,
+        // stopped and started again, and the traffic goes on over its new TCP connection.
+        const int periodMs = 5000;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        int periods = 0, restarts = 0;
+        QTimer feeder;
+        connect(&feeder, &QTimer::timeout, this, [&] {
+            for (auto &lane : lanes)
+                lane->allow(16 * 1024);
+        });
+        while (elapsed.elapsed() < qint64(m_soakSeconds) * 1000) {
+            std::vector<qint64> before;
+            for (auto &lane : lanes)
+                before.push_back(lane->bytesChecked());
+            feeder.start(20);
+            QTest::qWait(periodMs);
+            feeder.stop();
+            ++periods;
+            for (size_t i = 0; i < lanes.size(); ++i) {
+                QVERIFY2(lanes[i]->intact(), qPrintable(lanes[i]->report()));
+                QVERIFY2(lanes[i]->bytesChecked() > before[i],
+                         qPrintable(QString("lane %1 made no progress: %2").arg(i + 1).arg(lanes[i]->report())));
+            }
+            const int k = periods % 4;
+            Lane *lane = lanes[size_t(k)].get();
+            lane->hold();
+            QVERIFY2(waitUntil([lane] { return lane->drained(); }, 60000), qPrintable(lane->report()));
+            clickRow(*w, k);
+            action(*w, "actStop")->trigger();
+            QCOMPARE(record(*w, k + 1)->state(), QPipeItem::NotConnect);
+            const int accepted = lane->accepted;
+            action(*w, "actStart")->trigger();
+            QCOMPARE(record(*w, k + 1)->state(), QPipeItem::PipeConnect);
+            QVERIFY(waitUntil([lane, accepted] { return lane->accepted == accepted + 1 && lane->live == 1; }, 5000));
+            ++restarts;
+        }
+        for (auto &lane : lanes)
+            lane->hold();
+        qint64 checked = 0;
+        for (auto &lane : lanes) {
+            Lane *l = lane.get();
+            QVERIFY2(waitUntil([l] { return l->drained(); }, 60000), qPrintable(l->report()));
+            QVERIFY2(l->intact(), qPrintable(l->report()));
+            checked += l->bytesChecked();
+        }
+        const int fdEnd = openDescriptors();
+        const int taskEnd = threadCount();
+        m_summary << QStringLiteral("soak: %1 s, %2 periods, %3 stop/start cycles, %4 bytes checked in order; "
+                                    "fds %5 -> %6, threads %7 -> %8")
+                         .arg(elapsed.elapsed() / 1000)
+                         .arg(periods)
+                         .arg(restarts)
+                         .arg(checked)
+                         .arg(fdBase)
+                         .arg(fdEnd)
+                         .arg(taskBase)
+                         .arg(taskEnd);
+        QVERIFY2(fdEnd <= fdBase + 2, qPrintable(m_summary.last()));
+        QVERIFY2(taskEnd <= taskBase + 2, qPrintable(m_summary.last()));
+        const QStringList warnings = takeWarnings();
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.mid(0, 5).join('\n')));
+    }
+};
+
+QTEST_MAIN(TestStress)
+#include "tst_stress.moc"
