@@ -7,6 +7,7 @@
 
 #include "guitest.h"
 #include "testsupport.h"
+#include "windowtest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,22 +25,11 @@
 
 using namespace GuiTest;
 using namespace TestSupport;
+using namespace WindowTest;
 
-static QTemporaryDir *scratch()
-{
-    static QTemporaryDir dir;
-    return &dir;
-}
-// Settings, autostart entry and the virtual-port folder all go to private folders, set before
-// anything reads them.
-static const bool kEnvironmentSet = [] {
-    QDir(scratch()->path()).mkpath("config");
-    QDir(scratch()->path()).mkpath("runtime");
-    QFile::setPermissions(scratch()->path() + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_CONFIG_HOME", (scratch()->path() + "/config").toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", (scratch()->path() + "/runtime").toLocal8Bit());
-    return true;
-}();
+// Settings, autostart entry and the virtual-port folder all go to private folders.
+static const QString kConfigHome = WindowTest::privateXdgFolder("XDG_CONFIG_HOME");
+static const QString kRuntimeDir = WindowTest::privateXdgFolder("XDG_RUNTIME_DIR");
 
 class TestEndToEnd : public QObject
 {
@@ -47,31 +37,8 @@ class TestEndToEnd : public QObject
 
 private:
     QString m_oldDir;
+    QTemporaryDir m_work;
 
-    static QAction *action(MainWindow &w, const char *name) { return w.findChild<QAction *>(name); }
-    static QTableWidget *table(MainWindow &w) { return w.findChild<QTableWidget *>("tbView"); }
-
-    static void clickRow(MainWindow &w, int row)
-    {
-        QTableWidget *t = table(w);
-        QVERIFY(t->item(row, 1));
-        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(row, 1)).center());
-    }
-
-    static bool showsConnected(MainWindow &w, int row)
-    {
-        auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
-        return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(":/images/con33.png").toImage();
-    }
-
-    static std::unique_ptr<MainWindow> makeWindow()
-    {
-        auto w = std::make_unique<MainWindow>();
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            qWarning("window not exposed");
-        return w;
-    }
 
     // Reads from the port until want bytes came or the time is up.
     static QByteArray readAtLeast(QSerialPort &port, int want, int timeoutMs = 10000)
@@ -96,8 +63,8 @@ private slots:
         QFile::remove(Setupc::programPath());
         QVERIFY(QFile::copy(STANDIN_PATH, Setupc::programPath()));
         m_oldDir = QDir::currentPath();
-        QDir(scratch()->path()).mkpath("work");
-        QVERIFY(QDir::setCurrent(scratch()->path() + "/work"));
+        QVERIFY(m_work.isValid());
+        QVERIFY(QDir::setCurrent(m_work.path()));
     }
 
     void cleanupTestCase()

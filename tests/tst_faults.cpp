@@ -9,6 +9,7 @@
 
 #include "guitest.h"
 #include "testsupport.h"
+#include "windowtest.h"
 
 #include <QAction>
 #include <QJsonArray>
@@ -32,24 +33,11 @@
 
 using namespace GuiTest;
 using namespace TestSupport;
+using namespace WindowTest;
 
-// Settings, the autostart entry and the virtual-port folder go to private folders; the
-// variables must be set before anything reads them.
-static QTemporaryDir *configHome()
-{
-    static QTemporaryDir dir;
-    return &dir;
-}
-static QTemporaryDir *runtimeHome()
-{
-    static QTemporaryDir dir;
-    return &dir;
-}
-static const bool kEnvironmentSet = [] {
-    qputenv("XDG_CONFIG_HOME", configHome()->path().toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", runtimeHome()->path().toLocal8Bit());
-    return true;
-}();
+// Settings, the autostart entry and the virtual-port folder go to private folders.
+static const QString kConfigHome = WindowTest::privateXdgFolder("XDG_CONFIG_HOME");
+static const QString kRuntimeDir = WindowTest::privateXdgFolder("XDG_RUNTIME_DIR");
 
 // Every message Qt and the program print, so a test can tell whether a fault was met quietly.
 namespace {
@@ -296,36 +284,6 @@ private:
         return name;
     }
 
-    static QTableWidget *table(MainWindow &w) { return w.findChild<QTableWidget *>("tbView"); }
-    static QAction *action(MainWindow &w, const char *name) { return w.findChild<QAction *>(name); }
-    static QString status(MainWindow &w) { return w.statusBar()->currentMessage(); }
-    static QPipeItem *record(MainWindow &w, int id) { return w.findChild<QPipeMap *>()->itemById(id); }
-
-    static void clickRow(MainWindow &w, int row, bool twice = false)
-    {
-        QTableWidget *t = table(w);
-        QTableWidgetItem *item = t->item(row, 1);
-        QVERIFY(item);
-        const QPoint at = t->visualItemRect(item).center();
-        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
-        if (twice)
-            QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
-    }
-
-    static bool showsConnected(MainWindow &w, int row)
-    {
-        auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
-        return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(":/images/con33.png").toImage();
-    }
-
-    static std::unique_ptr<MainWindow> makeWindow()
-    {
-        auto w = std::make_unique<MainWindow>();
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            qWarning("window not exposed");
-        return w;
-    }
 
     // Bytes written at both ends after a restart arrive at the other: what reaches the peer's
     // new client and the work port since the marks must end with the probes, and anything

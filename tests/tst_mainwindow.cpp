@@ -5,6 +5,7 @@
 
 #include "guitest.h"
 #include "testsupport.h"
+#include "windowtest.h"
 
 #include <QCheckBox>
 #include <QJsonArray>
@@ -26,17 +27,10 @@
 
 using namespace GuiTest;
 using namespace TestSupport;
+using namespace WindowTest;
 
-// Settings and the autostart entry go to a private folder; it must be set before any QSettings.
-static QTemporaryDir *configHome()
-{
-    static QTemporaryDir dir;
-    return &dir;
-}
-static const bool kEnvironmentSet = [] {
-    qputenv("XDG_CONFIG_HOME", configHome()->path().toLocal8Bit());
-    return true;
-}();
+// Settings and the autostart entry go to a private folder.
+static const QString kConfigHome = WindowTest::privateXdgFolder("XDG_CONFIG_HOME");
 
 class TestMainWindow : public QObject
 {
@@ -46,7 +40,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_work;
     QString m_oldDir;
 
-    static QString settingsFile() { return configHome()->path() + "/Vantrel/Tovimex.conf"; }
+    static QString settingsFile() { return kConfigHome + "/Vantrel/Tovimex.conf"; }
 
     static QByteArray readFile(const QString &path)
     {
@@ -68,22 +62,6 @@ private:
                            {"ipport", port}};
     }
 
-    static QTableWidget *table(MainWindow &w) { return w.findChild<QTableWidget *>("tbView"); }
-    static QAction *action(MainWindow &w, const char *name) { return w.findChild<QAction *>(name); }
-    static QString status(MainWindow &w) { return w.statusBar()->currentMessage(); }
-    static QPipeMap *collection(MainWindow &w) { return w.findChild<QPipeMap *>(); }
-
-    static void clickRow(MainWindow &w, int row, bool twice = false)
-    {
-        QTableWidget *t = table(w);
-        QTableWidgetItem *item = t->item(row, 1);
-        QVERIFY(item);
-        const QPoint at = t->visualItemRect(item).center();
-        // A double click is a click followed by the double-click event.
-        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
-        if (twice)
-            QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
-    }
 
     static QStringList column(MainWindow &w, int c)
     {
@@ -91,12 +69,6 @@ private:
         for (int r = 0; r < table(w)->rowCount(); ++r)
             texts << (table(w)->item(r, c) ? table(w)->item(r, c)->text() : QString());
         return texts;
-    }
-
-    static bool showsConnected(MainWindow &w, int row)
-    {
-        auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
-        return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(":/images/con33.png").toImage();
     }
 
     static QList<QThread *> workers(MainWindow &w) { return w.findChildren<QThread *>(); }
@@ -108,15 +80,6 @@ private:
             dialog->findChild<QLineEdit *>("edName")->setText(name);
         });
         action(w, "actAddConnect")->trigger();
-    }
-
-    static std::unique_ptr<MainWindow> makeWindow()
-    {
-        auto w = std::make_unique<MainWindow>();
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            qWarning("window not exposed");
-        return w;
     }
 
 private slots:
@@ -535,7 +498,7 @@ private slots:
             clickInModal("btYes");
             QVERIFY(w->close());
         }
-        const QString entry = configHome()->path() + "/autostart/" + QCoreApplication::applicationName() + ".desktop";
+        const QString entry = kConfigHome + "/autostart/" + QCoreApplication::applicationName() + ".desktop";
         QFile::remove(entry);
         // the next start shows the box checked and registers the program again
         auto w = makeWindow();

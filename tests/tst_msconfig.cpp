@@ -1,26 +1,18 @@
 // The settings store: defaults, what is written, and values written by others.
 #include "msconfig.h"
+#include "windowtest.h"
 
 #include <QtTest>
 
-// The store lives under XDG_CONFIG_HOME, which must point at a private folder before the first
-// QSettings is made.
-static QTemporaryDir *configHome()
-{
-    static QTemporaryDir dir;
-    return &dir;
-}
-static const bool kEnvironmentSet = [] {
-    qputenv("XDG_CONFIG_HOME", configHome()->path().toLocal8Bit());
-    return true;
-}();
+// The store lives under XDG_CONFIG_HOME, pointed at a private folder.
+static const QString kConfigHome = WindowTest::privateXdgFolder("XDG_CONFIG_HOME");
 
 class TestMsConfig : public QObject
 {
     Q_OBJECT
 
 private:
-    static QString storeFile() { return configHome()->path() + "/Vantrel/Tovimex.conf"; }
+    static QString storeFile() { return kConfigHome + "/Vantrel/Tovimex.conf"; }
 
 private slots:
     void init() { QFile::remove(storeFile()); }

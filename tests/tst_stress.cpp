@@ -6,6 +6,7 @@
 #include "serialports.h"
 
 #include "testsupport.h"
+#include "windowtest.h"
 
 #include <QAction>
 #include <QJsonArray>
@@ -24,23 +25,11 @@
 #include <vector>
 
 using namespace TestSupport;
+using namespace WindowTest;
 
-static QTemporaryDir *configHome()
-{
-    static QTemporaryDir dir;
-    return &dir;
-}
-static QTemporaryDir *runtimeHome()
-{
-    static QTemporaryDir dir;
-    return &dir;
-}
-// Settings and the virtual-port folder are private to the test; set before anything reads them.
-static const bool kEnvironmentSet = [] {
-    qputenv("XDG_CONFIG_HOME", configHome()->path().toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", runtimeHome()->path().toLocal8Bit());
-    return true;
-}();
+// Settings, the autostart entry and the virtual-port folder go to private folders.
+static const QString kConfigHome = WindowTest::privateXdgFolder("XDG_CONFIG_HOME");
+static const QString kRuntimeDir = WindowTest::privateXdgFolder("XDG_RUNTIME_DIR");
 
 namespace {
 
@@ -304,27 +293,6 @@ private:
                            {"ipport", port}};
     }
 
-    static QTableWidget *table(MainWindow &w) { return w.findChild<QTableWidget *>("tbView"); }
-    static QAction *action(MainWindow &w, const char *name) { return w.findChild<QAction *>(name); }
-    static QPipeItem *record(MainWindow &w, int id) { return w.findChild<QPipeMap *>()->itemById(id); }
-    static QString status(MainWindow &w) { return w.statusBar()->currentMessage(); }
-
-    static void clickRow(MainWindow &w, int row)
-    {
-        QTableWidget *t = table(w);
-        QTableWidgetItem *item = t->item(row, 1);
-        QVERIFY(item);
-        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(item).center());
-    }
-
-    static std::unique_ptr<MainWindow> makeWindow()
-    {
-        auto w = std::make_unique<MainWindow>();
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            qWarning("window not exposed");
-        return w;
-    }
 
     // Four lanes, a window with a row for each, every connection started.
     void startFour(std::vector<std::unique_ptr<Lane>> &lanes, std::unique_ptr<MainWindow> &w, quint32 seed)

@@ -1,0 +1,90 @@
+// Private XDG folders for a test, and driving the main window the way a user does.
+#ifndef WINDOWTEST_H
+#define WINDOWTEST_H
+
+#include "mainwindow.h"
+#include "qpipemap.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QPixmap>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <list>
+#include <memory>
+
+namespace WindowTest {
+
+// Points an XDG variable (XDG_CONFIG_HOME, XDG_RUNTIME_DIR) at a folder of the test's own,
+// removed when the test ends, and returns its path. Call it from a static initialiser: the
+// settings store and the virtual-port folder read the variables once, early.
+inline QString privateXdgFolder(const char *variable)
+{
+    static std::list<QTemporaryDir> folders;
+    folders.emplace_back();
+    const QString path = folders.back().path();
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv(variable, path.toLocal8Bit());
+    return path;
+}
+
+inline QTableWidget *table(MainWindow &w)
+{
+    return w.findChild<QTableWidget *>("tbView");
+}
+
+inline QAction *action(MainWindow &w, const char *name)
+{
+    return w.findChild<QAction *>(name);
+}
+
+inline QString status(MainWindow &w)
+{
+    return w.statusBar()->currentMessage();
+}
+
+inline QPipeMap *collection(MainWindow &w)
+{
+    return w.findChild<QPipeMap *>();
+}
+
+inline QPipeItem *record(MainWindow &w, int id)
+{
+    return collection(w)->itemById(id);
+}
+
+// Clicks a row's name cell; twice: a click followed by the double-click event, as a mouse does.
+inline void clickRow(MainWindow &w, int row, bool twice = false)
+{
+    QTableWidget *t = table(w);
+    QTableWidgetItem *item = t->item(row, 1);
+    QVERIFY(item);
+    const QPoint at = t->visualItemRect(item).center();
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
+    if (twice)
+        QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
+}
+
+// Whether the row's state cell shows the picture of a running connection.
+inline bool showsConnected(MainWindow &w, int row)
+{
+    auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
+    return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(":/images/con33.png").toImage();
+}
+
+inline std::unique_ptr<MainWindow> makeWindow()
+{
+    auto w = std::make_unique<MainWindow>();
+    w->show();
+    if (!QTest::qWaitForWindowExposed(w.get()))
+        qWarning("window not exposed");
+    return w;
+}
+
+} // namespace WindowTest
+
+#endif // WINDOWTEST_H
