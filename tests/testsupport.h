@@ -57,6 +57,31 @@ private:
     bool m_echo;
 };
 
+// A pseudo-random byte stream: the same seed gives the same bytes, so a receiver holding a
+// stream of its own can check what arrives, in order, without keeping what was sent.
+class Stream
+{
+public:
+    explicit Stream(quint32 seed)
+        : m_x(seed * 2654435761u | 1u)
+    {
+    }
+    QByteArray next(int size)
+    {
+        QByteArray data(size, Qt::Uninitialized);
+        for (int i = 0; i < size; ++i) {
+            m_x ^= m_x << 13;
+            m_x ^= m_x >> 17;
+            m_x ^= m_x << 5;
+            data[i] = char(m_x >> 24);
+        }
+        return data;
+    }
+
+private:
+    quint32 m_x;
+};
+
 // A free TCP port on 127.0.0.1 with nothing listening on it.
 quint16 closedPort();
 

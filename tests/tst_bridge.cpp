@@ -29,16 +29,7 @@ private:
         return port.open(QIODevice::ReadWrite);
     }
 
-    static QByteArray pattern(int size, int seed)
-    {
-        QByteArray data(size, Qt::Uninitialized);
-        quint32 x = quint32(seed) * 2654435761u + 1;
-        for (int i = 0; i < size; ++i) {
-            x = x * 1103515245u + 12345u;
-            data[i] = char(x >> 16);
-        }
-        return data;
-    }
+    static QByteArray pattern(int size, int seed) { return Stream(quint32(seed)).next(size); }
 
     static QByteArray joined(const QSignalSpy &spy)
     {

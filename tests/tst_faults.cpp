@@ -87,31 +87,6 @@ double processCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-// A pseudo-random byte stream; the same seed gives the same bytes, so whatever arrives can be
-// compared with what was sent.
-class Stream
-{
-public:
-    explicit Stream(quint32 seed)
-        : m_x(seed * 2654435761u | 1u)
-    {
-    }
-    QByteArray next(int size)
-    {
-        QByteArray data(size, Qt::Uninitialized);
-        for (int i = 0; i < size; ++i) {
-            m_x ^= m_x << 13;
-            m_x ^= m_x >> 17;
-            m_x ^= m_x << 5;
-            data[i] = char(m_x >> 24);
-        }
-        return data;
-    }
-
-private:
-    quint32 m_x;
-};
-
 } // namespace
 
 // A pty pair made by socat that the test can kill and make again on the same link paths, as

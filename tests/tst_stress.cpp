@@ -81,30 +81,6 @@ bool waitUntil(const std::function<bool()> &cond, int timeoutMs)
     return true;
 }
 
-// A pseudo-random byte stream; the sender and the checker each hold one with the same seed.
-class Stream
-{
-public:
-    explicit Stream(quint32 seed)
-        : m_x(seed * 2654435761u | 1u)
-    {
-    }
-    QByteArray next(int size)
-    {
-        QByteArray data(size, Qt::Uninitialized);
-        for (int i = 0; i < size; ++i) {
-            m_x ^= m_x << 13;
-            m_x ^= m_x >> 17;
-            m_x ^= m_x << 5;
-            data[i] = char(m_x >> 24);
-        }
-        return data;
-    }
-
-private:
-    quint32 m_x;
-};
-
 // Compares what arrives, in order, with the stream that was sent, without keeping either.
 class Checker
 {
