@@ -1,7 +1,9 @@
-// Start at logon on Linux: the XDG autostart entry written and removed.
+// Start at logon: the XDG autostart entry here, the Run key value on Windows, written and removed.
 #include "autorun.h"
 
 #include <QtTest>
+
+#ifndef Q_OS_WIN
 
 class TestAutoRun : public QObject
 {
@@ -135,4 +137,40 @@ int main(int argc, char **argv)
     TestAutoRun test;
     return QTest::qExec(&test, argc, argv);
 }
+
+#else
+
+class TestAutoRun : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QString runKey() { return "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"; }
+
+private slots:
+    void valueWrittenAndRemoved()
+    {
+        const QString name = QCoreApplication::applicationName();
+        AutoRun::set(true);
+        {
+            QSettings run(runKey(), QSettings::NativeFormat);
+            // the full path with backslashes, unquoted even when it holds blanks
+            QCOMPARE(run.value(name).toString(),
+                     QCoreApplication::applicationFilePath().replace('/', '\\'));
+        }
+        AutoRun::set(false);
+        {
+            QSettings run(runKey(), QSettings::NativeFormat);
+            QVERIFY(!run.contains(name));
+        }
+        // removing an absent value does no harm
+        AutoRun::set(false);
+        QSettings run(runKey(), QSettings::NativeFormat);
+        QVERIFY(!run.contains(name));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAutoRun)
+
+#endif
 #include "tst_autorun.moc"
