@@ -207,12 +207,11 @@ void QPipeItem::onSerialRead()
     const bool toSocket = st == QAbstractSocket::ConnectedState
                           || st == QAbstractSocket::ConnectingState
                           || st == QAbstractSocket::HostLookupState;
-    for (int pos = 0; pos < data.size(); pos += SerialChunk) {
-        const QByteArray chunk = data.mid(pos, SerialChunk);
-        emit readSerialBuffer(chunk);
-        if (toSocket)
-            socket->write(chunk);
-    }
+    // The watchers see blocks of at most SerialChunk bytes; the socket takes the read whole.
+    for (int pos = 0; pos < data.size(); pos += SerialChunk)
+        emit readSerialBuffer(data.mid(pos, SerialChunk));
+    if (toSocket)
+        socket->write(data);
     if (st == QAbstractSocket::ConnectedState)
         socket->flush();
 }
