@@ -39,46 +39,7 @@ using namespace WindowTest;
 static const QString kConfigHome = WindowTest::privateXdgFolder("XDG_CONFIG_HOME");
 static const QString kRuntimeDir = WindowTest::privateXdgFolder("XDG_RUNTIME_DIR");
 
-// Every message Qt and the program print, so a test can tell whether a fault was met quietly.
 namespace {
-
-struct Logged
-{
-    QtMsgType type;
-    QString text;
-};
-
-QMutex g_logLock;
-QList<Logged> g_log;
-QtMessageHandler g_previousHandler = nullptr;
-
-void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    {
-        QMutexLocker lock(&g_logLock);
-        g_log.append({type, text});
-    }
-    if (g_previousHandler)
-        g_previousHandler(type, context, text);
-}
-
-QList<Logged> takeLog()
-{
-    QMutexLocker lock(&g_logLock);
-    QList<Logged> log;
-    log.swap(g_log);
-    return log;
-}
-
-QStringList texts(const QList<Logged> &log, bool warningsOnly)
-{
-    QStringList out;
-    for (const Logged &m : log) {
-        if (!warningsOnly || m.type == QtWarningMsg || m.type == QtCriticalMsg || m.type == QtFatalMsg)
-            out << m.text;
-    }
-    return out;
-}
 
 double processCpuSeconds()
 {
@@ -324,7 +285,7 @@ private slots:
     void initTestCase()
     {
         QApplication::setQuitOnLastWindowClosed(false);
-        g_previousHandler = qInstallMessageHandler(recordMessage);
+        MessageLog::install();
     }
 
     void init()
@@ -333,7 +294,7 @@ private slots:
         QVERIFY(m_work->isValid());
         m_oldDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_work->path()));
-        takeLog();
+        MessageLog::take();
     }
 
     void cleanup()
@@ -344,7 +305,7 @@ private slots:
         QDir::setCurrent(m_oldDir);
         m_work.reset();
         // Whatever a test did, the program must never have let a thread object die running.
-        for (const Logged &m : takeLog())
+        for (const MessageLog::Entry &m : MessageLog::take())
             QVERIFY2(!m.text.contains("QThread: Destroyed"), qPrintable(m.text));
     }
 
@@ -353,7 +314,7 @@ private slots:
         for (const QString &line : qAsConst(m_observed))
             qInfo("observed: %s", qPrintable(line));
         qInfo("faults injected: %d", m_faults);
-        qInstallMessageHandler(g_previousHandler);
+        MessageLog::uninstall();
     }
 
     void peerGoesAwayMidStream_data()
@@ -389,7 +350,7 @@ private slots:
 
         QSignalSpy peerGone(peer.client(0), &QTcpSocket::disconnected);
         QVERIFY(peerGone.isValid());
-        takeLog();
+        MessageLog::take();
         if (reset) {
             // A linger time of zero makes the close a reset (RST), as a device that reboots does.
             const linger hard{1, 0};
@@ -408,7 +369,7 @@ private slots:
         const int readBefore = fromSerial.count();
         QTest::qWait(300);
         QTRY_VERIFY(fromSerial.count() > readBefore + 10);
-        const QStringList said = texts(takeLog(), true);
+        const QStringList said = MessageLog::texts(MessageLog::take(), true);
         m_observed << QStringLiteral("peer %1 mid-stream: state %2, %3 warnings%4")
                           .arg(reset ? "reset" : "closed")
                           .arg(int(record(*w, 1)->state()))
@@ -543,7 +504,7 @@ private slots:
         QVERIFY(pump.sentDown.startsWith(work->got));
 
         // The pair goes away under the transfer; the user's application loses its end with it.
-        takeLog();
+        MessageLog::take();
         pty.end(sig);
         ++m_faults;
         work->close();
@@ -556,7 +517,7 @@ private slots:
         // Judged at the end, so that the way back is tried (and reported) whatever this shows.
         const Idle whileGone =
             measureIdle(sig == SIGKILL ? "idle after socat was killed" : "idle after socat was terminated");
-        const QStringList said = texts(takeLog(), false);
+        const QStringList said = MessageLog::texts(MessageLog::take(), false);
         m_observed << QStringLiteral("pty %1 mid-stream: state %2, %3 messages%4")
                           .arg(sig == SIGKILL ? "killed" : "terminated")
                           .arg(int(record(*w, 1)->state()))
@@ -579,7 +540,7 @@ private slots:
         m_observed << QStringLiteral("pty %1: after it came back, stop and start relayed both ways on the new pair")
                           .arg(sig == SIGKILL ? "killed" : "terminated");
         const Idle afterwards = measureIdle("idle after the pair came back");
-        const QStringList later = texts(takeLog(), true);
+        const QStringList later = MessageLog::texts(MessageLog::take(), true);
         QVERIFY2(later.isEmpty(), qPrintable(later.join('\n')));
         QVERIFY2(afterwards.quiet(), qPrintable(afterwards.text));
         QVERIFY2(whileGone.quiet(), qPrintable("busy while the pair was gone: " + whileGone.text));
@@ -680,11 +641,11 @@ private slots:
         for (int i = 0; i < n; ++i)
             QTRY_VERIFY_WITH_TIMEOUT(peers[i]->received.size() > 4096 && works[i]->got.size() > 4096, 10000);
 
-        takeLog();
+        MessageLog::take();
         w.reset();
         ++m_faults;
-        const QList<Logged> log = takeLog();
-        for (const Logged &m : log)
+        const QList<MessageLog::Entry> log = MessageLog::take();
+        for (const MessageLog::Entry &m : log)
             QVERIFY2(!m.text.contains("QThread: Destroyed"), qPrintable(m.text));
         for (const QPointer<QThread> &t : qAsConst(threads))
             QVERIFY2(t.isNull(), "a worker thread outlived the window");
@@ -713,7 +674,7 @@ private slots:
                                      "%4 peer connections still open afterwards")
                           .arg(n)
                           .arg(log.size())
-                          .arg(log.isEmpty() ? QString() : ": " + texts(log, false).join(" | "))
+                          .arg(log.isEmpty() ? QString() : ": " + MessageLog::texts(log, false).join(" | "))
                           .arg(stillConnected);
         for (QPipeItem *r : qAsConst(records)) {
             r->onDisconnection();

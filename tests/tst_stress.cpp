@@ -33,28 +33,6 @@ static const QString kRuntimeDir = WindowTest::privateXdgFolder("XDG_RUNTIME_DIR
 
 namespace {
 
-QMutex g_logLock;
-QStringList g_warnings;
-QtMessageHandler g_previousHandler = nullptr;
-
-void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg) {
-        QMutexLocker lock(&g_logLock);
-        g_warnings << text;
-    }
-    if (g_previousHandler)
-        g_previousHandler(type, context, text);
-}
-
-QStringList takeWarnings()
-{
-    QMutexLocker lock(&g_logLock);
-    QStringList out;
-    out.swap(g_warnings);
-    return out;
-}
-
 int countEntries(const char *dir)
 {
     return QDir(QLatin1String(dir)).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size();
@@ -296,7 +274,7 @@ private slots:
     void initTestCase()
     {
         QApplication::setQuitOnLastWindowClosed(false);
-        g_previousHandler = qInstallMessageHandler(recordMessage);
+        MessageLog::install();
         m_soakSeconds = qEnvironmentVariableIntValue("VCOM_SOAK_SECONDS");
         qInfo("mode: %s", longRun() ? qPrintable(QString("long, soak %1 s").arg(m_soakSeconds)) : "default");
     }
@@ -307,7 +285,7 @@ private slots:
         QVERIFY(m_work->isValid());
         m_oldDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_work->path()));
-        takeWarnings();
+        MessageLog::takeWarnings();
     }
 
     void cleanup()
@@ -317,7 +295,7 @@ private slots:
         m_links.clear();
         QDir::setCurrent(m_oldDir);
         m_work.reset();
-        for (const QString &text : takeWarnings())
+        for (const QString &text : MessageLog::takeWarnings())
             QVERIFY2(!text.contains("QThread: Destroyed"), qPrintable(text));
     }
 
@@ -325,7 +303,7 @@ private slots:
     {
         for (const QString &line : qAsConst(m_summary))
             qInfo("%s", qPrintable(line));
-        qInstallMessageHandler(g_previousHandler);
+        MessageLog::uninstall();
     }
 
     void startStopCyclesLeakNothing()
@@ -411,7 +389,7 @@ private slots:
         QCOMPARE(w->findChildren<QThread *>().size(), 1);
         QCOMPARE(status(*w), QString("Статус: Quit & Terminate thread: 1"));
         QCOMPARE(lane.accepted, cycles);
-        const QStringList warnings = takeWarnings();
+        const QStringList warnings = MessageLog::takeWarnings();
         QVERIFY2(warnings.isEmpty(), qPrintable(warnings.mid(0, 5).join('\n')));
     }
 
@@ -452,7 +430,7 @@ private slots:
                          .arg(each)
                          .arg(checked)
                          .arg(elapsed.elapsed());
-        const QStringList warnings = takeWarnings();
+        const QStringList warnings = MessageLog::takeWarnings();
         QVERIFY2(warnings.isEmpty(), qPrintable(warnings.mid(0, 5).join('\n')));
     }
 
@@ -528,7 +506,7 @@ private slots:
                          .arg(taskEnd);
         QVERIFY2(fdEnd <= fdBase + 2, qPrintable(m_summary.last()));
         QVERIFY2(taskEnd <= taskBase + 2, qPrintable(m_summary.last()));
-        const QStringList warnings = takeWarnings();
+        const QStringList warnings = MessageLog::takeWarnings();
         QVERIFY2(warnings.isEmpty(), qPrintable(warnings.mid(0, 5).join('\n')));
     }
 };

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QFile>
 #include <QLabel>
+#include <QMutex>
 #include <QPixmap>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -84,6 +85,79 @@ inline std::unique_ptr<MainWindow> makeWindow()
         qWarning("window not exposed");
     return w;
 }
+
+// Every message Qt and the program print while installed, so a test can tell whether a fault
+// was met quietly and whether a thread object was ever destroyed running.
+namespace MessageLog {
+
+struct Entry
+{
+    QtMsgType type;
+    QString text;
+};
+
+inline QMutex &guard()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+inline QList<Entry> &entries()
+{
+    static QList<Entry> list;
+    return list;
+}
+
+inline QtMessageHandler &previous()
+{
+    static QtMessageHandler handler = nullptr;
+    return handler;
+}
+
+inline void record(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    {
+        QMutexLocker lock(&guard());
+        entries().append({type, text});
+    }
+    if (previous())
+        previous()(type, context, text);
+}
+
+inline void install()
+{
+    previous() = qInstallMessageHandler(record);
+}
+
+inline void uninstall()
+{
+    qInstallMessageHandler(previous());
+}
+
+inline QList<Entry> take()
+{
+    QMutexLocker lock(&guard());
+    QList<Entry> taken;
+    taken.swap(entries());
+    return taken;
+}
+
+inline QStringList texts(const QList<Entry> &log, bool warningsOnly)
+{
+    QStringList out;
+    for (const Entry &m : log) {
+        if (!warningsOnly || m.type == QtWarningMsg || m.type == QtCriticalMsg || m.type == QtFatalMsg)
+            out << m.text;
+    }
+    return out;
+}
+
+inline QStringList takeWarnings()
+{
+    return texts(take(), true);
+}
+
+} // namespace MessageLog
 
 } // namespace WindowTest
 
