@@ -1,7 +1,15 @@
+#ifdef Q_OS_WIN
+// Before any Qt header: they pull in windows.h, which must not bring the old winsock.h first.
+#include <winsock2.h>
+#include <mstcpip.h>
+#include <ws2tcpip.h>
+#endif
+
 #include "qpipemap.h"
 
 #include "serialports.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,9 +17,19 @@
 #include <QSaveFile>
 #include <QSerialPort>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <climits>
 
 #ifdef Q_OS_UNIX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/sockios.h>
 #endif
 
 namespace {
@@ -34,6 +52,66 @@ bool deviceGone(QSerialPort *port)
 #endif
 }
 
+// Keep-alive with short timings, so that a peer that vanished without a word (a cable pulled, a
+// converter switched off) is found in about half a minute instead of the system's two hours.
+void setKeepAlive(QTcpSocket *socket)
+{
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const qintptr fd = socket->socketDescriptor();
+    if (fd == -1)
+        return;
+#ifdef Q_OS_WIN
+    tcp_keepalive values{1, ULONG(QPipeItem::KeepAliveIdleS * 1000), ULONG(QPipeItem::KeepAliveIntervalS * 1000)};
+    DWORD returned = 0;
+    WSAIoctl(SOCKET(fd), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
+#ifdef TCP_KEEPCNT
+    // Known to Windows 10 1703 and later; older systems keep their own count of ten.
+    const DWORD count = QPipeItem::KeepAliveCount;
+    setsockopt(SOCKET(fd), IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char *>(&count), sizeof count);
+#endif
+#elif defined(Q_OS_UNIX)
+    const int idle = QPipeItem::KeepAliveIdleS;
+    const int interval = QPipeItem::KeepAliveIntervalS;
+    const int count = QPipeItem::KeepAliveCount;
+#ifdef TCP_KEEPIDLE
+    setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+#elif defined(TCP_KEEPALIVE)
+    setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPALIVE, &idle, sizeof idle);
+#endif
+    setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+#endif
+}
+
+// Whether the system still holds bytes of ours that the peer has not taken.
+bool systemHoldsUnsent(QTcpSocket *socket)
+{
+#ifdef Q_OS_LINUX
+    int queued = 0;
+    return ::ioctl(int(socket->socketDescriptor()), SIOCOUTQ, &queued) == 0 && queued > 0;
+#else
+    Q_UNUSED(socket)
+    return false;
+#endif
+}
+
+// Makes the next close reset the connection instead of queueing a FIN behind bytes that a peer
+// that stopped reading may never take: the peer then sees the end at once.
+void resetOnClose(QTcpSocket *socket)
+{
+    const qintptr fd = socket->socketDescriptor();
+    if (fd == -1)
+        return;
+    linger now{};
+    now.l_onoff = 1;
+    now.l_linger = 0;
+#ifdef Q_OS_WIN
+    setsockopt(SOCKET(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&now), sizeof now);
+#else
+    setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+#endif
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -42,26 +120,50 @@ bool deviceGone(QSerialPort *port)
 QPipeItem::QPipeItem(QString name, QObject *parent)
     : QObject(parent)
     , m_name(name)
-    , serial(new QSerialPort)
-    , socket(new QTcpSocket)
+    , serial(new QSerialPort(this))
+    , socket(new QTcpSocket(this))
+    , serialRetry(new QTimer(this))
+    , socketRetry(new QTimer(this))
+    , connectTimeout(new QTimer(this))
 {
-    // The I/O objects have no parent on purpose: when the record is moved to its worker thread
-    // they stay in the thread that made them, and the relay runs there.
+    // The I/O objects and timers are the record's children, so that moving the record to its
+    // worker thread moves them too, and the relay runs there.
     connect(serial, &QSerialPort::readyRead, this, &QPipeItem::onSerialRead, Qt::DirectConnection);
     connect(socket, &QTcpSocket::readyRead, this, &QPipeItem::onSocketRead, Qt::DirectConnection);
-    // A port whose device is gone (its pair removed, an adapter pulled) fails every read or
-    // write at once and is asked again at once, for good: close it, so that bytes for it are
-    // dropped as they are for a closed TCP peer, and a stop and a start open it anew. The
-    // context is the port, so this runs in the thread the port lives in.
-    connect(serial, &QSerialPort::errorOccurred, serial, [this](QSerialPort::SerialPortError error) {
-        if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && serial->isOpen()
-            && deviceGone(serial))
-            serial->close();
+    connect(serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        onSerialError(int(error));
+    });
+    connect(socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState st) {
+        onSocketState(int(st));
+    });
+    connect(socket, &QAbstractSocket::connected, this, &QPipeItem::onSocketConnected);
+    // A held direction reads again as soon as the side it writes to has drained below the bound.
+    connect(socket, &QIODevice::bytesWritten, this, [this] {
+        if (serialHeld && socket->bytesToWrite() < Backlog)
+            onSerialRead();
+    });
+    connect(serial, &QIODevice::bytesWritten, this, [this] {
+        if (socketHeld && serial->bytesToWrite() < Backlog)
+            onSocketRead();
+    });
+
+    for (QTimer *timer : {serialRetry, socketRetry, connectTimeout})
+        timer->setSingleShot(true);
+    connect(serialRetry, &QTimer::timeout, this, &QPipeItem::openSerial);
+    connect(socketRetry, &QTimer::timeout, this, &QPipeItem::connectSocket);
+    connect(connectTimeout, &QTimer::timeout, this, [this] {
+        // Unanswered: given up here, so the state change below brings the next try.
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            socket->abort();
     });
 }
 
 QPipeItem::~QPipeItem()
 {
+    m_started = false;
+    // Closing them below must not call back into a record half destroyed.
+    serial->disconnect(this);
+    socket->disconnect(this);
     delete serial;
     delete socket;
 }
@@ -144,87 +246,220 @@ void QPipeItem::fromJson(const QJsonObject &obj)
 
 void QPipeItem::onConnection()
 {
-    m_state = NotConnect;
     if (!serial || !socket)
         return;
+    m_started = true;
+    serialDelayMs = FirstRetryMs;
+    socketDelayMs = FirstRetryMs;
+    openSerial();
+    connectSocket();
+    // The caller shows the state reached within 200 ms; an endpoint on the local network answers
+    // well within that. Not waitForConnected(), which gives the attempt up when it runs out: a
+    // slower endpoint is connected in the background, as every later attempt is.
+    const QAbstractSocket::SocketState st = socket->state();
+    if (st == QAbstractSocket::HostLookupState || st == QAbstractSocket::ConnectingState) {
+        QEventLoop answer;
+        QTimer::singleShot(200, &answer, &QEventLoop::quit);
+        connect(socket, &QAbstractSocket::stateChanged, &answer, [&answer](QAbstractSocket::SocketState now) {
+            if (now == QAbstractSocket::ConnectedState || now == QAbstractSocket::UnconnectedState)
+                answer.quit();
+        });
+        answer.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    updateState(true);
+}
 
-    const QString pname = serial->property(kPortNull).toString();
+void QPipeItem::onDisconnection()
+{
+    m_started = false;
+    serialRetry->stop();
+    socketRetry->stop();
+    connectTimeout->stop();
+    closeSerial();
+    closeSocket();
+    serialHeld = false;
+    socketHeld = false;
+    updateState(true);
+}
+
+void QPipeItem::openSerial()
+{
+    serialRetry->stop();
+    if (!m_started)
+        return;
     if (serial->isOpen())
-        serial->close();
+        closeSerial();
+    // The name is resolved at every try: a virtual port that comes back may lead elsewhere.
+    const QString pname = serial->property(kPortNull).toString();
     serial->setPortName(SerialPorts::devicePath(pname));
     serial->setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
-    // The port's own buffer is unbounded so a burst is taken in one read; onSerialRead hands
-    // it on in blocks of at most SerialChunk bytes. A bounded buffer here makes the port wait
-    // for the event loop after every 128 bytes, which throttles the relay.
-    serial->setReadBufferSize(0);
-    if (serial->open(QIODevice::ReadWrite))
-        m_state = PipeState(m_state | SerialConnect);
+    // Bounded, so that a held direction stops taking bytes from the port; large enough that a
+    // burst is taken in one read. onSerialRead hands it on in blocks of at most SerialChunk.
+    serial->setReadBufferSize(Backlog);
+    if (serial->open(QIODevice::ReadWrite)) {
+        serialDelayMs = FirstRetryMs;
+        // Bytes held for the port may go now.
+        if (socketHeld)
+            onSocketRead();
+    } else {
+        retryLater(serialRetry, &serialDelayMs);
+    }
+    updateState();
+}
 
+void QPipeItem::closeSerial()
+{
+    if (!serial->isOpen() || closingSerial)
+        return;
+    // Flushing and closing a port whose device is gone fail in turn, and report it: those
+    // reports must not start another close from within this one.
+    closingSerial = true;
+    // Nothing waits for a port that is being closed: what it still holds is dropped. The port
+    // keeps its unwritten bytes across a close, so they are cleared first.
+    m_droppedToSerial += serial->bytesToWrite();
+    serial->clear();
+    serial->close();
+    closingSerial = false;
+}
+
+void QPipeItem::onSerialError(int error)
+{
+    // A port whose device is gone (its pair removed, an adapter pulled) fails every read or
+    // write at once and is asked again at once, for good: close it and open it again later.
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || closingSerial
+        || !serial->isOpen() || !deviceGone(serial))
+        return;
+    closeSerial();
+    retryLater(serialRetry, &serialDelayMs);
+    updateState();
+    // Bytes held for the port are dropped now rather than kept stale.
+    if (socketHeld)
+        onSocketRead();
+}
+
+void QPipeItem::connectSocket()
+{
+    socketRetry->stop();
+    if (!m_started)
+        return;
     const QString ipAddr = socket->property(kIpAddr).toString();
     const int ipPort = socket->property(kIpPort).toInt();
     // A port outside the valid range (only a hand-edited file holds one) must not be cut to
     // 16 bits and reach some other service: that side then simply never connects.
     if (ipPort < 1 || ipPort > 65535)
         return;
-    // A socket still closing from the last stop cannot start a new connection.
-    if (socket->state() != QAbstractSocket::UnconnectedState)
+    if (socket->state() != QAbstractSocket::UnconnectedState) {
+        // A socket still closing from before cannot start a new connection.
+        closingSocket = true;
         socket->abort();
-    socket->connectToHost(ipAddr, quint16(ipPort), QIODevice::ReadWrite,
-                          QAbstractSocket::AnyIPProtocol);
-    socket->waitForConnected(200);
-    if (socket->state() == QAbstractSocket::ConnectedState) {
-        // Relayed bytes are small interactive messages more often than bulk: send at once.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_state = PipeState(m_state | SocketConnect);
+        closingSocket = false;
     }
+    // Bounded, so that a held direction lets the TCP window close instead of piling up here.
+    socket->setReadBufferSize(Backlog);
+    connectTimeout->start(ConnectTimeoutMs);
+    socket->connectToHost(ipAddr, quint16(ipPort), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
 }
 
-void QPipeItem::onDisconnection()
+void QPipeItem::closeSocket()
 {
-    if (serial && serial->isOpen()) {
-        serial->close();
-        m_state = PipeState(m_state & ~SerialConnect);
-    }
-    if (socket) {
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    closingSocket = true;
+    if (socket->bytesToWrite() > 0 || systemHoldsUnsent(socket)) {
+        // A peer that stopped reading would see a graceful close only after taking all that.
+        m_droppedToSocket += socket->bytesToWrite();
+        resetOnClose(socket);
+    } else {
         socket->disconnectFromHost();
-        m_state = PipeState(m_state & ~SocketConnect);
     }
-    m_state = NotConnect;
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
+    closingSocket = false;
+}
+
+void QPipeItem::onSocketConnected()
+{
+    connectTimeout->stop();
+    socketDelayMs = FirstRetryMs;
+    // Relayed bytes are small interactive messages more often than bulk: send at once.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    setKeepAlive(socket);
+    updateState();
+}
+
+void QPipeItem::onSocketState(int socketState)
+{
+    if (socketState == QAbstractSocket::UnconnectedState) {
+        connectTimeout->stop();
+        if (m_started && !closingSocket)
+            retryLater(socketRetry, &socketDelayMs);
+    }
+    updateState();
+    // Bytes held for a peer that is gone are dropped now rather than kept stale.
+    if (socketState == QAbstractSocket::UnconnectedState && serialHeld)
+        onSerialRead();
+}
+
+void QPipeItem::retryLater(QTimer *timer, int *delayMs)
+{
+    if (!m_started || timer->isActive())
+        return;
+    timer->start(*delayMs);
+    *delayMs = qMin(*delayMs * 2, int(LastRetryMs));
+}
+
+void QPipeItem::updateState(bool forceSignal)
+{
+    int bits = NotConnect;
+    if (serial->isOpen())
+        bits |= SerialConnect;
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        bits |= SocketConnect;
+    if (m_state.exchange(bits) != bits || forceSignal)
+        emit stateChanged();
 }
 
 // The relay slots never wait: a wait inside a readyRead handler lets the other side's data
 // pile up unseen and, under two-way traffic, stalls the relay for good. Writes are queued by
-// the I/O objects and pushed out at once with a non-blocking flush().
+// the I/O objects and pushed out at once with a non-blocking flush(). Neither direction queues
+// more than about Backlog: above that it stops reading until the other side has drained.
 
 void QPipeItem::onSerialRead()
 {
+    const bool toSocket = socket->state() == QAbstractSocket::ConnectedState;
+    serialHeld = toSocket && socket->bytesToWrite() >= Backlog;
+    if (serialHeld)
+        return;
     const QByteArray data = serial->readAll();
     if (data.isEmpty())
         return;
-    // A socket still connecting queues the bytes and sends them once connected; a closed one
-    // drops them, as a write to it would.
-    const QAbstractSocket::SocketState st = socket->state();
-    const bool toSocket = st == QAbstractSocket::ConnectedState
-                          || st == QAbstractSocket::ConnectingState
-                          || st == QAbstractSocket::HostLookupState;
     // The watchers see blocks of at most SerialChunk bytes; the socket takes the read whole.
     for (int pos = 0; pos < data.size(); pos += SerialChunk)
         emit readSerialBuffer(data.mid(pos, SerialChunk));
-    if (toSocket)
+    if (toSocket) {
         socket->write(data);
-    if (st == QAbstractSocket::ConnectedState)
         socket->flush();
+    } else {
+        // The peer is down: bytes meant for it are dropped, never sent stale on its return.
+        m_droppedToSocket += data.size();
+    }
 }
 
 void QPipeItem::onSocketRead()
 {
+    const bool toSerial = serial->isOpen();
+    socketHeld = toSerial && serial->bytesToWrite() >= Backlog;
+    if (socketHeld)
+        return;
     const QByteArray data = socket->readAll();
     if (data.isEmpty())
         return;
     emit readSocketBuffer(data);
-    if (serial->isOpen()) {
+    if (toSerial) {
         serial->write(data);
         serial->flush();
+    } else {
+        m_droppedToSerial += data.size();
     }
 }
 
@@ -249,9 +484,19 @@ int QPipeMap::maxID() const
     return qMax(0, m_map.lastKey());
 }
 
+int QPipeMap::nextId() const
+{
+    // A hand-edited file may hold the largest id there is: the next one must not wrap round to
+    // a negative id, which the next add would then replace.
+    const int top = maxID();
+    return top < INT_MAX ? top + 1 : 0;
+}
+
 int QPipeMap::addPipe(QPipeItem *item)
 {
-    const int id = maxID() + 1;
+    const int id = nextId();
+    if (id == 0)
+        return 0;
     item->setId(id);
     m_map.insert(id, item);
     emit changeMap();
@@ -279,7 +524,7 @@ int QPipeMap::count()
     return m_map.count();
 }
 
-void QPipeMap::saveToFile(const QString &fileName)
+bool QPipeMap::saveToFile(const QString &fileName)
 {
     QJsonArray array;
     for (QPipeItem *item : qAsConst(m_map))
@@ -291,9 +536,10 @@ void QPipeMap::saveToFile(const QString &fileName)
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         file.cancelWriting();
         emit sendStatus(QStringLiteral("Error! Pipe collection saved"));
-        return;
+        return false;
     }
     emit sendStatus(QStringLiteral("File pipe collection saved, OK"));
+    return true;
 }
 
 void QPipeMap::loadFromFile(const QString &fileName)

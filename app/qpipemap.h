@@ -11,8 +11,11 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <atomic>
+
 class QSerialPort;
 class QTcpSocket;
+class QTimer;
 
 class QPipeItem : public QObject
 {
@@ -30,13 +33,35 @@ public:
     // The largest block handed on from the serial side at once; the monitor shows one line per
     // block, so COM-side lines never exceed this.
     static const int SerialChunk = 128;
+    // Unwritten bytes on one side above which the relay stops reading the other side, until they
+    // drain. The sender then feels it: the COM port stops taking writes, or the TCP window closes.
+    static const int Backlog = 64 * 1024;
+    // A side that failed or dropped is tried again after FirstRetryMs, doubling up to LastRetryMs;
+    // a success brings the delay back to FirstRetryMs.
+    static const int FirstRetryMs = 1000;
+    static const int LastRetryMs = 30000;
+    // A connection attempt that has not been answered by then is given up and tried again.
+    static const int ConnectTimeoutMs = 5000;
+    // TCP keep-alive: first probe after this many idle seconds, then one every interval, and the
+    // peer counts as gone after that many unanswered probes.
+    static const int KeepAliveIdleS = 10;
+    static const int KeepAliveIntervalS = 5;
+    static const int KeepAliveCount = 3;
 
     explicit QPipeItem(QString name, QObject *parent = nullptr);
     virtual ~QPipeItem();
 
     int id() const { return m_id; }
     void setId(int id) { m_id = id; }
-    PipeState state() const { return m_state; }
+    // Bit 0 exactly while the serial port is open, bit 1 exactly while the socket is connected.
+    // Safe to read from any thread.
+    PipeState state() const { return PipeState(m_state.load()); }
+    // From onConnection() until onDisconnection(): the connection keeps both sides up by itself,
+    // whatever its state bits show at the moment. Safe to read from any thread.
+    bool isStarted() const { return m_started.load(); }
+    // Bytes read from one side while the other side was down, and so dropped.
+    qint64 droppedToSocket() const { return m_droppedToSocket.load(); }
+    qint64 droppedToSerial() const { return m_droppedToSerial.load(); }
 
     QString getName() const { return m_name; }
     void setName(const QString &name) { m_name = name; }
@@ -59,9 +84,14 @@ public:
 signals:
     void readSerialBuffer(QByteArray buffer);
     void readSocketBuffer(QByteArray buffer);
+    // The state bits or the started flag changed; read them with state() and isStarted().
+    void stateChanged();
 
 public slots:
+    // Opens both sides and keeps them up until onDisconnection(). Returns with the state reached
+    // within 200 ms. Call it in the thread the record lives in.
     void onConnection();
+    // Closes both sides at once, however much they hold unwritten.
     void onDisconnection();
 
 private slots:
@@ -70,6 +100,15 @@ private slots:
 
 private:
     QString serialProperty(const char *name) const;
+    void openSerial();
+    void closeSerial();
+    void connectSocket();
+    void closeSocket();
+    void onSerialError(int error);
+    void onSocketState(int socketState);
+    void onSocketConnected();
+    void retryLater(QTimer *timer, int *delayMs);
+    void updateState(bool forceSignal = false);
 
     QString m_port_work;
     QString m_port_null;
@@ -78,9 +117,25 @@ private:
     QString m_ipAddr;
     int m_ipPort = 0;
     int m_id = -1;
-    PipeState m_state = NotConnect;
+    std::atomic<int> m_state{NotConnect};
     QSerialPort *serial = nullptr;
     QTcpSocket *socket = nullptr;
+
+    std::atomic<bool> m_started{false};
+    std::atomic<qint64> m_droppedToSocket{0};
+    std::atomic<qint64> m_droppedToSerial{0};
+    QTimer *serialRetry = nullptr;
+    QTimer *socketRetry = nullptr;
+    QTimer *connectTimeout = nullptr;
+    int serialDelayMs = FirstRetryMs;
+    int socketDelayMs = FirstRetryMs;
+    // A relay direction that stopped reading because the other side's unwritten bytes passed
+    // Backlog; it reads again once they drain.
+    bool serialHeld = false;
+    bool socketHeld = false;
+    // Set while we close the socket ourselves, so that its going down is not taken for a drop.
+    bool closingSocket = false;
+    bool closingSerial = false;
 };
 
 class QPipeMap : public QObject
@@ -91,13 +146,18 @@ public:
     explicit QPipeMap(QObject *parent = nullptr);
     virtual ~QPipeMap();
 
+    // Gives the record the next id and adds it; returns that id, or 0 (nothing added) when no
+    // id is left above the largest in use.
     int addPipe(QPipeItem *item);
+    // The id addPipe would give, or 0 when none is left.
+    int nextId() const;
     void deletePipe(const int &id);
     QPipeItem *itemById(const int &id);
     QList<QPipeItem *> getList();
     int count();
 
-    void saveToFile(const QString &fileName);
+    // Writes the whole file or leaves the old one; false when it could not be written.
+    bool saveToFile(const QString &fileName);
     void loadFromFile(const QString &fileName);
 
 signals:

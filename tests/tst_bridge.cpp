@@ -3,9 +3,134 @@
 #include "testsupport.h"
 
 #include <QSerialPort>
+#include <QTcpServer>
 #include <QtTest>
 
+#include <functional>
+#include <memory>
+
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 using namespace TestSupport;
+
+namespace {
+
+// Writes a seeded stream into a device as fast as the device takes it, holding little of its own,
+// so that a device that stops taking bytes stops the stream.
+class Feeder : public QObject
+{
+public:
+    Feeder(QIODevice *device, quint32 seed, qint64 total)
+        : m_device(device), m_stream(seed), m_total(total)
+    {
+        connect(device, &QIODevice::bytesWritten, this, &Feeder::fill);
+        fill();
+    }
+    qint64 taken() const { return m_queued - m_device->bytesToWrite(); }
+
+private:
+    void fill()
+    {
+        while (m_queued < m_total && m_device->bytesToWrite() < 16384) {
+            const int n = int(qMin<qint64>(4096, m_total - m_queued));
+            m_device->write(m_stream.next(n));
+            m_queued += n;
+        }
+    }
+    QIODevice *m_device;
+    Stream m_stream;
+    qint64 m_total;
+    qint64 m_queued = 0;
+};
+
+// Reads a device while not held, checking every byte against the same seeded stream.
+class Checker : public QObject
+{
+public:
+    Checker(QIODevice *device, quint32 seed)
+        : m_device(device), m_stream(seed)
+    {
+        connect(device, &QIODevice::readyRead, this, &Checker::take);
+    }
+    void hold(bool on)
+    {
+        m_held = on;
+        if (!on)
+            take();
+    }
+    qint64 got = 0;
+    bool inOrder = true;
+
+private:
+    void take()
+    {
+        if (m_held)
+            return;
+        const QByteArray data = m_device->readAll();
+        inOrder = inOrder && data == m_stream.next(data.size());
+        got += data.size();
+    }
+    QIODevice *m_device;
+    Stream m_stream;
+    bool m_held = false;
+};
+
+// Waits until progress() has stood still for a second: the sender has been stopped.
+bool standsStill(const std::function<qint64()> &progress)
+{
+    QElapsedTimer total, still;
+    total.start();
+    still.start();
+    qint64 last = progress();
+    while (total.elapsed() < 60000) {
+        QTest::qWait(50);
+        const qint64 now = progress();
+        if (now != last) {
+            last = now;
+            still.restart();
+        } else if (still.elapsed() >= 1000) {
+            return true;
+        }
+    }
+    return false;
+}
+
+#ifdef Q_OS_LINUX
+qint64 residentKiB()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Whether a peer that reads nothing has been told the connection is over (a reset, or a FIN
+// behind what it has not read yet).
+bool peerSeesTheEnd(QTcpSocket *peer)
+{
+    pollfd pfd{int(peer->socketDescriptor()), POLLRDHUP, 0};
+    return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & (POLLHUP | POLLERR | POLLRDHUP));
+}
+
+int intOption(QTcpSocket *socket, int level, int name)
+{
+    int value = -1;
+    socklen_t size = sizeof value;
+    return ::getsockopt(int(socket->socketDescriptor()), level, name, &value, &size) == 0 ? value : -1;
+}
+#endif
+
+} // namespace
 
 class TestBridge : public QObject
 {
@@ -208,30 +333,188 @@ private slots:
         QCOMPARE(item.state(), QPipeItem::NotConnect);
     }
 
-    void peerDisconnectLeavesState()
+    void peerDropsAndComesBack_data()
     {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("closes") << "close";
+        QTest::newRow("resets") << "reset";
+        QTest::newRow("restarts on the same port") << "restart";
+    }
+
+    void peerDropsAndComesBack()
+    {
+        // The record brings the TCP side back by itself; what the COM side sends meanwhile is
+        // dropped and counted, never delivered stale on the way back.
+        QFETCH(QString, how);
         PtyPair pair;
         REQUIRE_PTY_PAIR(pair);
-        TcpPeer peer;
-        QVERIFY(peer.listen());
+        QTcpServer device;
+        QVERIFY(device.listen(QHostAddress::LocalHost));
+        const quint16 port = device.serverPort();
         QPipeItem item("Pipe");
-        configure(item, pair.nullEnd(), peer.port());
-        item.onConnection();
-        QTRY_COMPARE(peer.clientCount(), 1);
-        peer.client()->disconnectFromHost();
-        QTest::qWait(100);
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
-
-        // a stop and a start bring the bridge back
-        item.onDisconnection();
+        configure(item, pair.nullEnd(), port);
+        QSignalSpy changes(&item, &QPipeItem::stateChanged);
+        QVERIFY(changes.isValid());
         item.onConnection();
         QCOMPARE(item.state(), QPipeItem::PipeConnect);
-        QTRY_COMPARE(peer.clientCount(), 2);
+        QTRY_VERIFY(device.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> client(device.nextPendingConnection());
         QSerialPort work;
         QVERIFY(openWork(work, pair));
-        work.write("again");
-        QTRY_VERIFY(peer.received.endsWith("again"));
+
+        changes.clear();
+        if (how == "reset") {
+#ifdef Q_OS_LINUX
+            const linger hard{1, 0};
+            QVERIFY(::setsockopt(int(client->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard) == 0);
+#endif
+            client->abort();
+        } else {
+            client->disconnectFromHost();
+        }
+        if (how == "restart")
+            device.close();
+        QTRY_COMPARE(item.state(), QPipeItem::SerialConnect);
+        QVERIFY(changes.count() >= 1);
+        QVERIFY(item.isStarted());
+        work.write("lost");
+        QTRY_COMPARE(item.droppedToSocket(), qint64(4));
+
+        if (how == "restart")
+            QVERIFY(device.listen(QHostAddress::LocalHost, port));
+        QTRY_VERIFY_WITH_TIMEOUT(device.hasPendingConnections(), 10000);
+        client.reset(device.nextPendingConnection());
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
+        work.write("back");
+        QByteArray atPeer;
+        QTRY_VERIFY((atPeer += client->readAll()).size() >= 4);
+        QCOMPARE(atPeer, QByteArray("back"));
+        client->write("down");
+        QByteArray atWork;
+        QTRY_VERIFY((atWork += work.readAll()).size() >= 4);
+        QCOMPARE(atWork, QByteArray("down"));
+        item.onDisconnection();
+        QVERIFY(!item.isStarted());
     }
+
+#ifdef Q_OS_LINUX
+    void unansweredPeerHoldsNothingUp()
+    {
+        // A device whose connection queue is full never answers. The attempt goes on behind the
+        // relay, which keeps reading the COM side, and succeeds once the device answers again.
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0);
+        QVERIFY(::listen(listener, 0) == 0);
+        QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&at), &size) == 0);
+        QTcpSocket filler;
+        filler.connectToHost(QHostAddress::LocalHost, ntohs(at.sin_port));
+        QVERIFY(filler.waitForConnected(3000));
+
+        QPipeItem item("Pipe");
+        configure(item, pair.nullEnd(), ntohs(at.sin_port));
+        QSignalSpy fromSerial(&item, &QPipeItem::readSerialBuffer);
+        item.onConnection();
+        QCOMPARE(item.state(), QPipeItem::SerialConnect);
+        QSerialPort work;
+        QVERIFY(openWork(work, pair));
+        work.write("meanwhile");
+        QTRY_COMPARE(fromSerial.count(), 1);
+        QCOMPARE(item.droppedToSocket(), qint64(9));
+
+        const int first = ::accept(listener, nullptr, nullptr);
+        QVERIFY(first >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(item.state(), QPipeItem::PipeConnect, 15000);
+        item.onDisconnection();
+        ::close(first);
+        ::close(listener);
+    }
+
+    void backlogIsBoundedAndLosesNothing_data()
+    {
+        QTest::addColumn<bool>("peerStops");
+        QTest::addColumn<QString>("then");
+        QTest::newRow("the peer stops reading") << true << "reads all";
+        QTest::newRow("COM-WORK stops reading") << false << "reads all";
+        QTest::newRow("stop with a backlog") << true << "stop";
+        QTest::newRow("edit with a backlog") << true << "edit";
+    }
+
+    void backlogIsBoundedAndLosesNothing()
+    {
+        // A side that stops reading holds the other side back, so the relay holds little itself;
+        // once it reads again every byte arrives, in order. Stopped instead, the connection ends
+        // at once, and the peer sees the end although it reads nothing.
+        QFETCH(bool, peerStops);
+        QFETCH(QString, then);
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        QTcpServer device;
+        QVERIFY(device.listen(QHostAddress::LocalHost));
+        QPipeItem item("Pipe");
+        configure(item, pair.nullEnd(), device.serverPort());
+        item.onConnection();
+        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_VERIFY(device.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> client(device.nextPendingConnection());
+        QSerialPort work;
+        QVERIFY(openWork(work, pair));
+
+        const qint64 total = 48 << 20;
+        // The reader takes a little into its own buffer, then nothing until it is let go.
+        client->setReadBufferSize(4096);
+        work.setReadBufferSize(4096);
+        Checker reader(peerStops ? static_cast<QIODevice *>(client.get()) : &work, 17);
+        reader.hold(true);
+        const qint64 before = residentKiB();
+        Feeder feeder(peerStops ? static_cast<QIODevice *>(&work) : client.get(), 17, total);
+        QVERIFY2(standsStill([&] { return feeder.taken(); }), "the sender was never held back");
+        QVERIFY2(feeder.taken() < total, "the sender was never held back");
+        const qint64 growth = residentKiB() - before;
+        qInfo("held back after %lld bytes, resident memory grew by %lld KiB", feeder.taken(), growth);
+        QVERIFY2(growth < 24 * 1024, qPrintable(QString("grew by %1 KiB").arg(growth)));
+
+        if (then == "reads all") {
+            client->setReadBufferSize(0);
+            work.setReadBufferSize(0);
+            reader.hold(false);
+            QTRY_VERIFY_WITH_TIMEOUT(reader.got >= total || !reader.inOrder, 120000);
+            QVERIFY(reader.inOrder);
+            QCOMPARE(reader.got, total);
+            QCOMPARE(item.droppedToSocket() + item.droppedToSerial(), qint64(0));
+        } else {
+            if (then == "stop")
+                item.onDisconnection();
+            else
+                configure(item, pair.nullEnd(), device.serverPort());
+            QCOMPARE(item.state(), QPipeItem::NotConnect);
+            QTRY_VERIFY_WITH_TIMEOUT(peerSeesTheEnd(client.get()), 1000);
+        }
+        item.onDisconnection();
+    }
+
+    void keepAliveFindsAVanishedPeerSoon()
+    {
+        QTcpServer device;
+        QVERIFY(device.listen(QHostAddress::LocalHost));
+        QPipeItem item("Pipe");
+        configure(item, "/nonexistent/tty", device.serverPort());
+        item.onConnection();
+        QCOMPARE(item.state(), QPipeItem::SocketConnect);
+        auto *socket = item.findChild<QTcpSocket *>();
+        QVERIFY(socket);
+        QCOMPARE(intOption(socket, SOL_SOCKET, SO_KEEPALIVE), 1);
+        QCOMPARE(intOption(socket, IPPROTO_TCP, TCP_KEEPIDLE), 10);
+        QCOMPARE(intOption(socket, IPPROTO_TCP, TCP_KEEPINTVL), 5);
+        QCOMPARE(intOption(socket, IPPROTO_TCP, TCP_KEEPCNT), 3);
+        item.onDisconnection();
+    }
+#endif
 
     void newParametersStopARunningBridge()
     {

@@ -78,6 +78,20 @@ private slots:
         QVERIFY(!map.itemById(-1));
     }
 
+    void idsNeverWrap()
+    {
+        // A hand-edited file may hold the largest id there is: no id is left after it.
+        QPipeMap map(nullptr);
+        load(map, "[{\"id\": 2147483647, \"name\": \"last\"}]");
+        QCOMPARE(map.nextId(), 0);
+        QPipeItem *extra = record("extra");
+        QCOMPARE(map.addPipe(extra), 0);
+        QCOMPARE(map.count(), 1);
+        QCOMPARE(map.itemById(2147483647)->getName(), QString("last"));
+        // it keeps the 0 an add map without "id" gave it
+        QCOMPARE(extra->id(), 0);
+    }
+
     void signals_()
     {
         QPipeMap map(nullptr);
