@@ -8,9 +8,39 @@
 #include <QSettings>
 
 #ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
-void AutoRun::set(bool on)
+QString AutoRun::startFolder(const QString &current, const QString &systemFolder, const QString &logonFolder)
 {
+    const auto same = [](const QString &a, const QString &b) {
+        return QDir::cleanPath(QDir::fromNativeSeparators(a))
+                   .compare(QDir::cleanPath(QDir::fromNativeSeparators(b)), Qt::CaseInsensitive)
+               == 0;
+    };
+    if (logonFolder.isEmpty() || systemFolder.isEmpty() || !same(current, systemFolder)
+        || !QFileInfo(logonFolder).isDir())
+        return current;
+    return logonFolder;
+}
+
+#ifdef Q_OS_WIN
+
+void AutoRun::enterStartFolder(const QString &logonFolder)
+{
+    wchar_t system[MAX_PATH];
+    const UINT size = GetSystemDirectoryW(system, MAX_PATH);
+    if (size == 0 || size >= MAX_PATH)
+        return;
+    const QString current = QDir::currentPath();
+    const QString folder = startFolder(current, QString::fromWCharArray(system, int(size)), logonFolder);
+    if (folder != current)
+        QDir::setCurrent(folder);
+}
+
+void AutoRun::set(bool on, const QString &folder)
+{
+    Q_UNUSED(folder)
     QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
                   QSettings::NativeFormat);
     const QString name = QCoreApplication::applicationName();
@@ -21,6 +51,11 @@ void AutoRun::set(bool on)
 }
 
 #else
+
+void AutoRun::enterStartFolder(const QString &logonFolder)
+{
+    Q_UNUSED(logonFolder)
+}
 
 QString AutoRun::desktopEntryPath()
 {
@@ -55,7 +90,28 @@ QString AutoRun::execValue(const QString &program)
     return arg;
 }
 
-void AutoRun::set(bool on)
+QString AutoRun::stringValue(const QString &text)
+{
+    QString out;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\\'))
+            out += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\n'))
+            out += QLatin1String("\\n");
+        else if (c == QLatin1Char('\t'))
+            out += QLatin1String("\\t");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\\r");
+        else if (c == QLatin1Char(' ') && i == 0)
+            out += QLatin1String("\\s");
+        else
+            out += c;
+    }
+    return out;
+}
+
+void AutoRun::set(bool on, const QString &folder)
 {
     const QString path = desktopEntryPath();
     if (!on) {
@@ -64,12 +120,15 @@ void AutoRun::set(bool on)
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
     const QString name = QCoreApplication::applicationName();
-    const QString text = QStringLiteral("[Desktop Entry]\n"
-                                        "Type=Application\n"
-                                        "Name=%1\n"
-                                        "Exec=%2\n"
-                                        "Terminal=false\n")
-                             .arg(name, execValue(QCoreApplication::applicationFilePath()));
+    QString text = QStringLiteral("[Desktop Entry]\n"
+                                  "Type=Application\n"
+                                  "Name=%1\n"
+                                  "Exec=%2\n")
+                       .arg(name, execValue(QCoreApplication::applicationFilePath()));
+    // The program keeps its connections in the folder it is started in.
+    if (!folder.isEmpty())
+        text += QStringLiteral("Path=%1\n").arg(stringValue(folder));
+    text += QStringLiteral("Terminal=false\n");
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
         file.write(text.toUtf8());

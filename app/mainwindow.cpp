@@ -54,18 +54,26 @@ MainWindow::MainWindow(QWidget *parent)
     ui->plnText->appendPlainText(QStringLiteral("State list..."));
     createObjects();
     ui->plnText->setStyleSheet(QLatin1String(kPaneStyle));
+    building = false;
 }
 
 MainWindow::~MainWindow()
 {
     if (mapConnection) {
         mapConnection->saveToFile(QLatin1String(kPipesFile));
+        // Their relays run in our worker threads, which end with us. The settings keep them as
+        // started, so the next start brings them up again.
+        const QList<QPipeItem *> pipes = mapConnection->getList();
+        for (QPipeItem *pipe : pipes) {
+            if (pipe->isStarted())
+                stopConnection(pipe, false);
+        }
         delete mapConnection;
         mapConnection = nullptr;
     }
     delete ui;
     // The worker threads are our children: each must have ended before it is destroyed, or the
-    // program dies on the way out. They run an empty event loop, so quit() ends them at once.
+    // program dies on the way out. Their connections are stopped by now.
     for (QThread *thread : qAsConst(threads)) {
         thread->quit();
         if (!thread->wait(ThreadWaitMs)) {
@@ -176,6 +184,7 @@ void MainWindow::createObjects()
     sysGetPortList();
     mapConnection->loadFromFile(QLatin1String(kPipesFile));
     onViewTable();
+    restoreStarted();
 }
 
 void MainWindow::onShowStatus(QString state)
@@ -191,6 +200,9 @@ void MainWindow::loadConfig()
     onShowStatus(QStringLiteral("Load config"));
     config = new MsConfig(QStringLiteral("Vantrel"), QStringLiteral("Tovimex"), this);
     config->read();
+    // Started at logon by the Run key, the program is in the system folder: its pipes.json is
+    // where start at logon was switched on.
+    AutoRun::enterStartFolder(config->logonDir());
 }
 
 void MainWindow::saveConfig()
@@ -204,12 +216,16 @@ void MainWindow::saveConfig()
 void MainWindow::on_chkAuto_stateChanged(int state)
 {
     config->autoLoad = state > 0;
+    // The user's check says where: the folder whose pipes.json is in use now. The check made at
+    // start-up from the settings keeps the folder recorded then.
+    if (state > 0 && (!building || config->logonDir().isEmpty()))
+        config->setLogonDir(QDir::currentPath());
     setAutoRun(state > 0);
 }
 
 void MainWindow::setAutoRun(bool on)
 {
-    AutoRun::set(on);
+    AutoRun::set(on, config->logonDir());
 }
 
 void MainWindow::onQuitClose()
@@ -225,6 +241,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     dialog->deleteLater();
     switch (mode) {
     case ExitDialog::mdExit:
+        // A file that cannot be written is told now, while the window is still there.
+        savePipes();
         saveConfig();
         event->accept();
         break;
@@ -281,20 +299,42 @@ void MainWindow::onUpDateTable()
         ui->tbView->setItem(row, 1, cell(pipe->getName()));
 
         auto *state = new QLabel(this);
-        state->setPixmap(QPixmap(pipe->state() == QPipeItem::PipeConnect
-                                     ? QStringLiteral(":/images/con33.png")
-                                     : QStringLiteral(":/images/discon33.png")));
         state->setMinimumSize(24, 24);
         state->setMaximumSize(24, 24);
         state->setScaledContents(true);
         state->setAlignment(Qt::AlignRight);
         ui->tbView->setCellWidget(row, 2, state);
+        showState(row, pipe);
+        connect(pipe, &QPipeItem::stateChanged, this, &MainWindow::onPipeStateChanged, Qt::UniqueConnection);
 
         ui->tbView->setItem(row, 3, cell(pipe->portWork()));
         ui->tbView->setItem(row, 4, cell(pipe->portNull()));
         ui->tbView->setItem(row, 5, cell(pipe->getIpAddr()));
         ui->tbView->setItem(row, 6, cell(QString::number(pipe->getIpPort())));
         ui->tbView->setItem(row, 7, cell(pipe->getNote()));
+    }
+}
+
+void MainWindow::showState(int row, QPipeItem *pipe)
+{
+    auto *label = qobject_cast<QLabel *>(ui->tbView->cellWidget(row, 2));
+    if (!label)
+        return;
+    // Stopped; up on both sides; or started and waiting for a side to come (back).
+    const char *picture = !pipe->isStarted()                        ? ":/images/discon33.png"
+                          : pipe->state() == QPipeItem::PipeConnect ? ":/images/con33.png"
+                                                                    : ":/images/delay.png";
+    label->setPixmap(QPixmap(QLatin1String(picture)));
+}
+
+void MainWindow::onPipeStateChanged()
+{
+    auto *pipe = qobject_cast<QPipeItem *>(sender());
+    if (!pipe)
+        return;
+    for (int row = 0; row < ui->tbView->rowCount(); ++row) {
+        if (idOfRow(row) == pipe->id() && mapConnection->itemById(pipe->id()) == pipe)
+            showState(row, pipe);
     }
 }
 
@@ -322,8 +362,12 @@ void MainWindow::on_tbView_itemDoubleClicked(QTableWidgetItem *item)
     auto *dialog = new ConnectDialog(this);
     dialog->setDataConnect(pipe->getPropertyMap());
     if (dialog->exec() == QDialog::Accepted) {
+        // New parameters never apply to a running connection: it is stopped first.
+        if (pipe->isStarted())
+            stopConnection(pipe);
         pipe->setPropertyMap(dialog->getDataConnect());
         onUpDateTable();
+        savePipes();
     }
     dialog->deleteLater();
 }
@@ -333,7 +377,8 @@ void MainWindow::on_tbView_itemDoubleClicked(QTableWidgetItem *item)
 
 void MainWindow::onAddConnect()
 {
-    if (mapConnection->count() > 3) {
+    // No id left (a hand-edited file may hold the largest) is a full table as well.
+    if (mapConnection->count() > 3 || mapConnection->nextId() == 0) {
         QMessageBox::critical(this, tr("Добавить соединение"),
                               tr("Невозможно добавить соединение!\nМаксимальное количество 4"),
                               QMessageBox::Ok);
@@ -345,6 +390,7 @@ void MainWindow::onAddConnect()
         pipe->setPropertyMap(dialog->getDataConnect());
         mapConnection->addPipe(pipe);
         onUpDateTable();
+        savePipes();
     }
     dialog->deleteLater();
 }
@@ -367,9 +413,11 @@ void MainWindow::onDelConnect()
         != QMessageBox::Yes)
         return;
     // No bridge may go on running without a row in the table.
-    stopConnection(pipe);
+    if (pipe->isStarted())
+        stopConnection(pipe);
     mapConnection->deletePipe(curID);
     onUpDateTable();
+    savePipes();
 }
 
 void MainWindow::onViewMenuConnected(const QPoint &pos)
@@ -401,23 +449,14 @@ void MainWindow::onStart()
         return;
     }
     QPipeItem *pipe = mapConnection->itemById(curID);
-    if (!pipe || pipe->state() != QPipeItem::NotConnect) {
+    // Started means started, whatever its sides show at the moment: it is bringing them up.
+    if (!pipe || pipe->isStarted()) {
         QMessageBox::warning(this, tr("Запуск соединения"),
                              tr("Не неверный ID или соединение уже запущено!"), QMessageBox::Ok);
         return;
     }
-    pipe->onConnection();
-    QThread *thread = threads.value(pipe->id(), nullptr);
-    if (!thread) {
-        thread = new QThread(this);
-        connect(this, &QObject::destroyed, thread, &QThread::quit);
-        threads.insert(pipe->id(), thread);
-    }
-    // The record's port and socket stay in this thread and relay here; the worker thread only
-    // holds the record.
-    pipe->moveToThread(thread);
-    onShowStatus(tr("Started thread: %1").arg(pipe->id()));
-    thread->start(QThread::InheritPriority);
+    startConnection(pipe);
+    rememberStarted();
     onUpDateTable();
 }
 
@@ -429,7 +468,8 @@ void MainWindow::onStop()
         return;
     }
     QPipeItem *pipe = mapConnection->itemById(curID);
-    if (!pipe || pipe->state() != QPipeItem::PipeConnect) {
+    // A half-open connection is started too, and can be stopped.
+    if (!pipe || !pipe->isStarted()) {
         QMessageBox::warning(this, tr("Останов соединения"),
                              tr("Не неверный ID или соединение не запущено!"), QMessageBox::Ok);
         return;
@@ -438,16 +478,96 @@ void MainWindow::onStop()
     onUpDateTable();
 }
 
-void MainWindow::stopConnection(QPipeItem *pipe)
+namespace {
+
+// Runs f in the thread the record lives in and waits for it: the record's port and socket may
+// only be used there. A worker thread never waits for this one, so the wait cannot deadlock.
+template <typename F>
+void inPipeThread(QPipeItem *pipe, F f)
 {
-    pipe->onDisconnection();
+    QThread *home = pipe->thread();
+    if (home == QThread::currentThread() || !home->isRunning())
+        f();
+    else
+        QMetaObject::invokeMethod(pipe, f, Qt::BlockingQueuedConnection);
+}
+
+} // namespace
+
+void MainWindow::startConnection(QPipeItem *pipe)
+{
     QThread *thread = threads.value(pipe->id(), nullptr);
-    if (thread && thread->isRunning()) {
-        onShowStatus(tr("Quit & Terminate thread: %1").arg(pipe->id()));
-        // The thread runs an empty event loop: quit() ends it at once, no need to terminate it.
-        thread->quit();
-        thread->wait();
+    if (!thread) {
+        thread = new QThread(this);
+        connect(this, &QObject::destroyed, thread, &QThread::quit);
+        threads.insert(pipe->id(), thread);
     }
+    // The record takes its port, socket and timers along: the relay runs in the worker thread,
+    // and nothing this window does (a setupc.exe run, a modal box, painting) delays a byte.
+    pipe->moveToThread(thread);
+    onShowStatus(tr("Started thread: %1").arg(pipe->id()));
+    thread->start(QThread::InheritPriority);
+    connect(pipe, &QPipeItem::stateChanged, this, &MainWindow::onPipeStateChanged, Qt::UniqueConnection);
+    inPipeThread(pipe, [pipe] { pipe->onConnection(); });
+}
+
+void MainWindow::stopConnection(QPipeItem *pipe, bool remember)
+{
+    QThread *home = thread();
+    inPipeThread(pipe, [pipe, home] {
+        pipe->onDisconnection();
+        // Back to the window's thread, so that the worker thread can end and an edit or a save
+        // may use the record here.
+        pipe->moveToThread(home);
+    });
+    QThread *worker = threads.value(pipe->id(), nullptr);
+    if (worker && worker->isRunning()) {
+        onShowStatus(tr("Quit & Terminate thread: %1").arg(pipe->id()));
+        // Nothing of the connection runs there any more: quit() ends it at once.
+        worker->quit();
+        worker->wait();
+    }
+    if (remember)
+        rememberStarted();
+}
+
+void MainWindow::rememberStarted()
+{
+    QList<int> ids;
+    const QList<QPipeItem *> pipes = mapConnection->getList();
+    for (QPipeItem *pipe : pipes) {
+        if (pipe->isStarted())
+            ids << pipe->id();
+    }
+    config->setStarted(ids, QDir::currentPath());
+}
+
+void MainWindow::restoreStarted()
+{
+    // Whatever ended the last run (an exit, a crash, a power cut), what was started then is
+    // started again, as the user left it.
+    const QList<int> ids = config->startedIn(QDir::currentPath());
+    for (int id : ids) {
+        QPipeItem *pipe = mapConnection->itemById(id);
+        if (pipe && !pipe->isStarted())
+            startConnection(pipe);
+    }
+    if (!ids.isEmpty()) {
+        rememberStarted();
+        onUpDateTable();
+    }
+}
+
+bool MainWindow::savePipes()
+{
+    if (mapConnection->saveToFile(QLatin1String(kPipesFile)))
+        return true;
+    const QString folder = QDir::toNativeSeparators(QDir::currentPath());
+    QMessageBox::critical(this, tr("Сохранение соединений"),
+                          tr("Не удалось записать файл %1 в папке\n%2\nИзменения соединений не сохранены!")
+                              .arg(QLatin1String(kPipesFile), folder),
+                          QMessageBox::Ok);
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -49,6 +49,8 @@ public slots:
 private slots:
     void on_tbView_itemDoubleClicked(QTableWidgetItem *item);
     void on_tbView_itemClicked(QTableWidgetItem *item);
+    // A connection's state changed in its worker thread: its row's picture follows.
+    void onPipeStateChanged();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -70,8 +72,17 @@ private:
     void onViewTable();
     void onUpDateTable();
 
-    // Closes a connection's bridge and ends its worker thread.
-    void stopConnection(QPipeItem *item);
+    // Gives a connection its worker thread and starts it there.
+    void startConnection(QPipeItem *item);
+    // Closes a connection's bridge, brings the record back to this thread and ends its worker
+    // thread. remember: record the change in the settings, as the user's stop does.
+    void stopConnection(QPipeItem *item, bool remember = true);
+    // Records which connections are started, for the next start of the program.
+    void rememberStarted();
+    void restoreStarted();
+    // Writes pipes.json; when that fails, tells the user at once which file could not be written.
+    bool savePipes();
+    void showState(int row, QPipeItem *item);
     int idOfRow(int row) const;
 
     Ui::MainWindow *ui;
@@ -91,6 +102,9 @@ private:
     QMap<int, QThread *> threads;
     QPipeMap *mapConnection = nullptr;
     QStringList listCOM;
+    // While the window builds itself: a change of the autorun box then comes from the settings,
+    // not from the user.
+    bool building = true;
 };
 
 #endif // MAINWINDOW_H

@@ -104,6 +104,27 @@ private slots:
         QCOMPARE(unquoteExec(AutoRun::execValue(program)), program);
     }
 
+    void startFolderAtLogon_data()
+    {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("logon");
+        QTest::addColumn<bool>("changes");
+        const QString here = QDir::tempPath();
+        QTest::newRow("started by the Run key") << "C:\\Windows\\System32" << here << true;
+        QTest::newRow("started from a shortcut") << "D:/Vantrel" << here << false;
+        QTest::newRow("logon folder gone") << "C:/Windows/System32/" << here + "/gone-away" << false;
+        QTest::newRow("never switched on") << "C:/Windows/System32" << QString() << false;
+    }
+
+    void startFolderAtLogon()
+    {
+        // The system folder as Windows reports it, against the current folder as the process has it.
+        QFETCH(QString, current);
+        QFETCH(QString, logon);
+        QFETCH(bool, changes);
+        QCOMPARE(AutoRun::startFolder(current, "c:\\windows\\system32", logon), changes ? logon : current);
+    }
+
     void programInAFolderWithBlanks()
     {
         // Run a copy of this test from a folder whose name has blanks, and read what it wrote.

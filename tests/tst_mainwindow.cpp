@@ -13,6 +13,8 @@
 #include <QJsonObject>
 #include <QPlainTextEdit>
 #include <QSerialPort>
+#include <QSettings>
+#include <QTcpServer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -347,7 +349,7 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(readFile("pipes.json")).array().size(), 2);
     }
 
-    void halfOpenConnectionCanBeNeitherStartedNorStopped()
+    void halfOpenConnectionIsStartedAndStops()
     {
         PtyPair pair;
         REQUIRE_PTY_PAIR(pair);
@@ -356,19 +358,128 @@ private slots:
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
         QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::SerialConnect);
+        QVERIFY(showsPicture(*w, 0, ":/images/delay.png"));
+        // started, waiting for its peer: not started twice, not watched, but stopped
         Box box;
         answerBox(&box, QMessageBox::Ok);
-        action(*w, "actStop")->trigger();
-        QCOMPARE(box.text, QString("Не неверный ID или соединение не запущено!"));
-        QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::SerialConnect);
+        action(*w, "actStart")->trigger();
+        QCOMPARE(box.text, QString("Не неверный ID или соединение уже запущено!"));
         answerBox(&box, QMessageBox::Ok);
         action(*w, "actMonitor")->trigger();
         QCOMPARE(box.text, QString("Соединение не установлено!"));
-
-        // an edit closes it, and then it can be started again
-        clickInModal("btAdd");
-        clickRow(*w, 0, true);
+        action(*w, "actStop")->trigger();
+        QCOMPARE(status(*w), QString("Статус: Quit & Terminate thread: 1"));
         QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::NotConnect);
+        QVERIFY(showsPicture(*w, 0, ":/images/discon33.png"));
+        QSerialPort again;
+        again.setPortName(pair.nullEnd());
+        QVERIFY(again.open(QIODevice::ReadWrite));
+    }
+
+    void pictureFollowsTheConnection()
+    {
+        // No command refreshes the table here: the row follows the connection by itself.
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        QTcpServer device;
+        QVERIFY(device.listen(QHostAddress::LocalHost));
+        writePipes({pipe(1, pair.nullEnd(), device.serverPort())});
+        auto w = makeWindow();
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QVERIFY(showsPicture(*w, 0, ":/images/con33.png"));
+        QTRY_VERIFY(device.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> client(device.nextPendingConnection());
+        client->disconnectFromHost();
+        QTRY_VERIFY(showsPicture(*w, 0, ":/images/delay.png"));
+        QTRY_VERIFY_WITH_TIMEOUT(device.hasPendingConnections(), 10000);
+        client.reset(device.nextPendingConnection());
+        QTRY_VERIFY(showsPicture(*w, 0, ":/images/con33.png"));
+    }
+
+    void startedConnectionsComeBackAtTheNextStart()
+    {
+        // However the program ends, what was started is started again; what was stopped is not.
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        writePipes({pipe(1, pair.nullEnd(), peer.port()), pipe(2, "/nonexistent/tty", closedPort())});
+        {
+            auto w = makeWindow();
+            for (int row : {0, 1}) {
+                clickRow(*w, row);
+                action(*w, "actStart")->trigger();
+            }
+            action(*w, "actStop")->trigger();
+            QTRY_COMPARE(peer.clientCount(), 1);
+        }
+        QSettings raw(settingsFile(), QSettings::IniFormat);
+        QCOMPARE(raw.value("Started").toString(), QString("1"));
+        QCOMPARE(raw.value("StartedIn").toString(), QDir::currentPath());
+        auto w = makeWindow();
+        QVERIFY(collection(*w)->itemById(1)->isStarted());
+        QVERIFY(!collection(*w)->itemById(2)->isStarted());
+        QVERIFY(showsPicture(*w, 0, ":/images/con33.png"));
+        QTRY_COMPARE(peer.clientCount(), 2);
+        w.reset();
+        // the same list in another folder belongs to another pipes.json
+        QTemporaryDir other;
+        QVERIFY(QDir::setCurrent(other.path()));
+        writePipes({pipe(1, pair.nullEnd(), peer.port())});
+        w = makeWindow();
+        QVERIFY(!collection(*w)->itemById(1)->isStarted());
+        w.reset();
+        QVERIFY(QDir::setCurrent(m_work->path()));
+    }
+
+    void pipesFileFollowsEveryCommand()
+    {
+        auto w = makeWindow();
+        addThroughDialog(*w, "one");
+        QCOMPARE(savedNames(), QStringList({"one"}));
+        clickInModal("btAdd", [](QWidget *dialog) { dialog->findChild<QLineEdit *>("edName")->setText("edited"); });
+        clickRow(*w, 0, true);
+        QCOMPARE(savedNames(), QStringList({"edited"}));
+        addThroughDialog(*w, "two");
+        clickRow(*w, 0);
+        Box ask;
+        answerBox(&ask, QMessageBox::Yes);
+        action(*w, "actDelConnect")->trigger();
+        QCOMPARE(savedNames(), QStringList({"two"}));
+    }
+
+    void unwritableFileIsToldAtOnce()
+    {
+        // What stands in the way here is a folder of that name; a folder the user may not
+        // write to is told alike.
+        QVERIFY(QDir().mkdir("pipes.json"));
+        auto w = makeWindow();
+        Box box;
+        // the box comes once the dialog has gone
+        clickInModal("btAdd", [&box](QWidget *) { answerBox(&box, QMessageBox::Ok); });
+        action(*w, "actAddConnect")->trigger();
+        QVERIFY(box.seen);
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.title, QString("Сохранение соединений"));
+        QCOMPARE(box.text, QString("Не удалось записать файл pipes.json в папке\n%1\nИзменения соединений не сохранены!")
+                               .arg(QDir::toNativeSeparators(QDir::currentPath())));
+        // and once more at exit, before the window goes
+        Box atExit;
+        clickInModal("btYes", [&atExit](QWidget *) { answerBox(&atExit, QMessageBox::Ok); });
+        QVERIFY(w->close());
+        QCOMPARE(atExit.title, QString("Сохранение соединений"));
+    }
+
+    void noIdLeftIsAFullTable()
+    {
+        writePipes({pipe(2147483647, "COM6", 502, "last")});
+        auto w = makeWindow();
+        Box full;
+        answerBox(&full, QMessageBox::Ok);
+        action(*w, "actAddConnect")->trigger();
+        QCOMPARE(full.text, QString("Невозможно добавить соединение!\nМаксимальное количество 4"));
+        QCOMPARE(column(*w, 0), QStringList({"2147483647"}));
     }
 
     void deletingARunningConnectionStopsIt()
@@ -479,13 +590,14 @@ private slots:
         QCOMPARE(title, QString("Выход из программы"));
         QCOMPARE(w->isVisible(), !closed);
         QCOMPARE(w->isMinimized(), minimized);
-        // only the exit writes the settings
-        QCOMPARE(QFile::exists(settingsFile()), closed);
+        // only the exit writes the settings; the logon folder was written when the box was checked
+        QSettings raw(settingsFile(), QSettings::IniFormat);
+        QCOMPARE(raw.contains("AutoLoad"), closed);
+        QCOMPARE(raw.value("LogonDir").toString(), QDir::currentPath());
         if (closed) {
             QCOMPARE(status(*w), QString("Статус: Save config"));
-            QSettings raw(settingsFile(), QSettings::IniFormat);
             QCOMPARE(raw.value("AutoLoad").toString(), QString("true"));
-            QCOMPARE(raw.allKeys().size(), 5);
+            QCOMPARE(raw.allKeys().size(), 6);
         }
     }
 
@@ -499,11 +611,17 @@ private slots:
             QVERIFY(w->close());
         }
         const QString entry = kConfigHome + "/autostart/" + QCoreApplication::applicationName() + ".desktop";
+        const QString logonFolder = QDir::currentPath();
+        QVERIFY(readFile(entry).contains("\nPath=" + logonFolder.toUtf8() + "\n"));
         QFile::remove(entry);
-        // the next start shows the box checked and registers the program again
+        // the next start, from another folder, shows the box checked and registers the program
+        // again, to start where the box was checked
+        QTemporaryDir elsewhere;
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
         auto w = makeWindow();
+        QVERIFY(QDir::setCurrent(logonFolder));
         QVERIFY(a_boxOf(*w)->isChecked());
-        QVERIFY(QFile::exists(entry));
+        QVERIFY(readFile(entry).contains("\nPath=" + logonFolder.toUtf8() + "\n"));
         a_boxOf(*w)->setChecked(false);
         QVERIFY(!QFile::exists(entry));
         clickInModal("btYes");
@@ -521,6 +639,20 @@ private slots:
 
 private:
     static QCheckBox *a_boxOf(MainWindow &w) { return w.findChild<QCheckBox *>(); }
+
+    static bool showsPicture(MainWindow &w, int row, const char *picture)
+    {
+        auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
+        return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(picture).toImage();
+    }
+
+    static QStringList savedNames()
+    {
+        QStringList names;
+        for (const QJsonValue &v : QJsonDocument::fromJson(readFile("pipes.json")).array())
+            names << v.toObject().value("name").toString();
+        return names;
+    }
 };
 
 QTEST_MAIN(TestMainWindow)
