@@ -65,8 +65,10 @@ private:
         const QByteArray down = probe.next(16 * 1024);
         work.write(up);
         client->write(down);
-        QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() - peerMark >= up.size()
-                                     && work.got.size() - workMark >= down.size(),
+        // Bytes left over from the earlier stream may come first, so a count could be reached
+        // with part of a probe still on its way: wait until each probe has arrived whole.
+        QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() - peerMark >= up.size() && peer.received.endsWith(up)
+                                     && work.got.size() - workMark >= down.size() && work.got.endsWith(down),
                                  10000);
         const QByteArray atPeer = peer.received.mid(peerMark);
         const QByteArray atWork = work.got.mid(workMark);
