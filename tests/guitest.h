@@ -4,13 +4,17 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
+#include <QList>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 namespace GuiTest {
 
@@ -24,12 +28,63 @@ struct Box
     bool seen = false;
 };
 
+inline Box boxOf(const QMessageBox *mb)
+{
+    return Box{mb->windowTitle(), mb->text(), mb->icon(), mb->standardButtons(), true};
+}
+
+// What the handlers below share: how many wait for a modal widget still, the widgets a handler
+// is busy with, and what came up that no step of the test waited for.
+struct Watch
+{
+    int waiting = 0;
+    QList<QWidget *> busy;
+    QStringList unplanned;
+};
+
+inline Watch &watch()
+{
+    static Watch state;
+    return state;
+}
+
+inline QString describe(QWidget *w)
+{
+    if (auto *mb = qobject_cast<QMessageBox *>(w))
+        return QStringLiteral("message box \"%1\": %2").arg(mb->windowTitle(), mb->text());
+    return QStringLiteral("%1 \"%2\"").arg(QLatin1String(w->metaObject()->className()), w->windowTitle());
+}
+
+// Ends a modal run without choosing anything a user would have to mean: a box's escape button
+// (No, Cancel, OK), else the dialog's reject.
+inline void dismiss(QWidget *w)
+{
+    if (auto *mb = qobject_cast<QMessageBox *>(w)) {
+        if (QAbstractButton *escape = mb->escapeButton()) {
+            escape->click();
+            return;
+        }
+    }
+    if (auto *dialog = qobject_cast<QDialog *>(w))
+        dialog->reject();
+    else
+        w->close();
+}
+
+// Notes what a modal widget showed that the test did not plan for, and closes it.
+inline void noteUnplanned(QWidget *w)
+{
+    watch().unplanned << describe(w);
+    dismiss(w);
+}
+
 // Runs act on the next modal widget to become active (polled from the event loop, which the
 // modal run keeps going). The poll gives up after timeoutMs so a test never hangs on it.
 inline void whenModal(std::function<void(QWidget *)> act, int timeoutMs = 10000)
 {
     auto *timer = new QTimer;
     auto left = std::make_shared<int>(timeoutMs / 10);
+    ++watch().waiting;
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, act, left] {
         QWidget *modal = QApplication::activeModalWidget();
@@ -37,8 +92,13 @@ inline void whenModal(std::function<void(QWidget *)> act, int timeoutMs = 10000)
             return;
         timer->stop();
         timer->deleteLater();
-        if (modal)
-            act(modal);
+        --watch().waiting;
+        if (!modal)
+            return;
+        // A step may wait inside the dialog: the widget stays this handler's until it is done.
+        watch().busy << modal;
+        act(modal);
+        watch().busy.removeOne(modal);
     });
     timer->start();
 }
@@ -49,14 +109,10 @@ inline void answerBox(Box *box, QMessageBox::StandardButton button)
     whenModal([box, button](QWidget *w) {
         auto *mb = qobject_cast<QMessageBox *>(w);
         if (!mb) {
-            w->close();
+            noteUnplanned(w);
             return;
         }
-        box->seen = true;
-        box->title = mb->windowTitle();
-        box->text = mb->text();
-        box->icon = mb->icon();
-        box->buttons = mb->standardButtons();
+        *box = boxOf(mb);
         mb->button(button) ? mb->button(button)->click() : mb->reject();
     });
 }
@@ -70,9 +126,59 @@ inline void clickInModal(const QString &name, std::function<void(QWidget *)> pre
         if (auto *button = w->findChild<QAbstractButton *>(name))
             button->click();
         else
-            w->close();
+            noteUnplanned(w);
     });
 }
+
+// While it lives, answers every message box that comes up with the next planned answer and
+// records it; a box beyond the plan is recorded, noted as unplanned and dismissed, and so is any
+// other modal widget.
+class Answers
+{
+public:
+    explicit Answers(const QList<QMessageBox::StandardButton> &plan)
+        : m_plan(plan)
+    {
+        ++watch().waiting;
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { answer(); });
+        m_timer.start();
+    }
+    ~Answers() { --watch().waiting; }
+    Answers(const Answers &) = delete;
+    Answers &operator=(const Answers &) = delete;
+
+    // Whether every planned answer was given.
+    bool planUsed() const { return m_plan.isEmpty(); }
+    QList<Box> boxes;
+
+private:
+    void answer()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_answered || !modal->isVisible())
+            return;
+        m_answered = modal;
+        auto *mb = qobject_cast<QMessageBox *>(modal);
+        if (!mb) {
+            noteUnplanned(modal);
+            return;
+        }
+        boxes << boxOf(mb);
+        if (m_plan.isEmpty()) {
+            noteUnplanned(mb);
+            return;
+        }
+        if (QAbstractButton *button = mb->button(m_plan.takeFirst()))
+            button->click();
+        else
+            mb->reject();
+    }
+
+    QList<QMessageBox::StandardButton> m_plan;
+    QPointer<QWidget> m_answered;
+    QTimer m_timer;
+};
 
 // Picks the entry with text from the next popup menu (or closes it when text is empty).
 inline void pickFromMenu(const QString &text, QStringList *entries = nullptr, int timeoutMs = 10000)

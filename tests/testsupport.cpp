@@ -1,7 +1,11 @@
 #include "testsupport.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -11,6 +15,104 @@ QString findTool(const QString &name)
 {
     return QStandardPaths::findExecutable(name);
 }
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+bool writeScript(const QString &path, const QByteArray &body)
+{
+    const QString bash = findTool(QStringLiteral("bash"));
+    if (bash.isEmpty())
+        return false;
+    return writeFile(path, "#!" + QFile::encodeName(bash) + '\n' + body)
+           && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                              | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                              | QFile::ExeOther);
+}
+
+QJsonObject pipe(int id, const QString &portNull, int ipport, const QString &name)
+{
+    return QJsonObject{{"id", id},          {"name", name},         {"note", "заметка"},
+                       {"port_work", "COM5"}, {"port_null", portNull}, {"ipaddr", "127.0.0.1"},
+                       {"ipport", ipport}};
+}
+
+bool writePipes(const QJsonArray &pipes)
+{
+    return writeFile(QStringLiteral("pipes.json"), QJsonDocument(pipes).toJson());
+}
+
+ScratchFolder::ScratchFolder()
+    : m_previous(QDir::currentPath())
+{
+    m_entered = m_dir.isValid() && QDir::setCurrent(m_dir.path());
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    QDir::setCurrent(m_previous);
+}
+
+bool waitUntil(const std::function<bool()> &cond, int timeoutMs)
+{
+    if (cond())
+        return true;
+    QElapsedTimer timer;
+    timer.start();
+    QTimer wake;
+    wake.start(10);
+    while (!cond()) {
+        if (timer.elapsed() > timeoutMs)
+            return cond();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
+}
+
+QByteArray readAtLeast(QIODevice &device, int want, int timeoutMs)
+{
+    QByteArray got = device.readAll();
+    waitUntil(
+        [&] {
+            got += device.readAll();
+            return got.size() >= want;
+        },
+        timeoutMs);
+    return got;
+}
+
+Run finish(QProcess &process, int timeoutMs)
+{
+    Run r;
+    r.finished = process.waitForFinished(timeoutMs);
+    if (!r.finished) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = QString::fromLatin1(process.readAllStandardOutput());
+    r.err = QString::fromLatin1(process.readAllStandardError());
+    return r;
+}
+
+Run run(const QString &program, const QStringList &args, int timeoutMs)
+{
+    QProcess process;
+    process.start(program, args);
+    return finish(process, timeoutMs);
+}
+
+// ---------------------------------------------------------------------------------------------
 
 PtyPair::PtyPair() = default;
 
@@ -27,6 +129,10 @@ bool PtyPair::start(QString *why)
             *why = QStringLiteral("socat is not installed: apt-get install socat");
         return false;
     }
+    // A killed socat leaves its links behind, pointing at terminals that are gone (or at
+    // numbers the kernel hands out again): clear them so only the new ones are waited for.
+    QFile::remove(nullEnd());
+    QFile::remove(workEnd());
     m_socat.setProgram(socat);
     m_socat.setArguments({QStringLiteral("pty,raw,echo=0,link=%1").arg(nullEnd()),
                           QStringLiteral("pty,raw,echo=0,link=%1").arg(workEnd())});
@@ -66,6 +172,16 @@ void PtyPair::stop()
     }
 }
 
+void PtyPair::kill()
+{
+    if (m_socat.state() != QProcess::NotRunning) {
+        m_socat.kill();
+        m_socat.waitForFinished(3000);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
 TcpPeer::TcpPeer(bool echo, QObject *parent)
     : QObject(parent)
     , m_echo(echo)
@@ -98,6 +214,238 @@ quint16 closedPort()
     const quint16 port = probe.serverPort();
     probe.close();
     return port;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void Checker::feed(const QByteArray &data)
+{
+    const QByteArray expected = m_expect.next(data.size());
+    if (m_firstBad < 0 && data != expected) {
+        int i = 0;
+        while (i < data.size() && data.at(i) == expected.at(i))
+            ++i;
+        m_firstBad = checked + i;
+    }
+    checked += data.size();
+}
+
+WorkPort::WorkPort()
+{
+    connect(this, &QSerialPort::readyRead, this, [this] { got += readAll(); });
+}
+
+bool WorkPort::openAt(const QString &path)
+{
+    setPortName(path);
+    return open(QIODevice::ReadWrite);
+}
+
+Pump::Pump(quint32 seed, QObject *parent)
+    : QObject(parent)
+    , m_up(seed)
+    , m_down(seed + 1000)
+{
+    connect(&m_timer, &QTimer::timeout, this, &Pump::tick);
+}
+
+void Pump::tick()
+{
+    // Bounds: a side that takes nothing (its far end is gone) never piles up more than this,
+    // and no stream grows past kLimit whatever a test does.
+    const int kBlock = 509;
+    const int kMaxQueued = 32 * 1024;
+    const int kLimit = 8 * 1024 * 1024;
+    if (m_work && m_work->isOpen() && m_work->bytesToWrite() < kMaxQueued && sentUp.size() < kLimit) {
+        const QByteArray block = m_up.next(kBlock);
+        m_work->write(block);
+        sentUp += block;
+    }
+    if (m_peer && m_peer->state() == QAbstractSocket::ConnectedState && m_peer->bytesToWrite() < kMaxQueued
+        && sentDown.size() < kLimit) {
+        const QByteArray block = m_down.next(kBlock);
+        m_peer->write(block);
+        sentDown += block;
+    }
+}
+
+Lane::Lane(quint32 seed)
+    : m_upOut(seed)
+    , m_downOut(seed + 7919)
+    , m_upIn(seed)
+    , m_downIn(seed + 7919)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &Lane::onNewConnection);
+    connect(&m_work, &QSerialPort::readyRead, this, [this] { m_downIn.feed(m_work.readAll()); });
+    connect(&m_work, &QSerialPort::bytesWritten, this, &Lane::pump);
+}
+
+bool Lane::setUp(QString *why)
+{
+    if (!m_pair.start(why))
+        return false;
+    if (!m_server.listen(QHostAddress::LocalHost, 0)) {
+        *why = m_server.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool Lane::openWork()
+{
+    m_work.setPortName(m_pair.workEnd());
+    return m_work.open(QIODevice::ReadWrite);
+}
+
+void Lane::allow(qint64 n)
+{
+    m_upBudget += n;
+    m_downBudget += n;
+    pump();
+}
+
+void Lane::hold()
+{
+    m_upBudget = m_upSent;
+    m_downBudget = m_downSent;
+}
+
+QString Lane::report() const
+{
+    return QStringLiteral("up %1/%2 (first bad %3), down %4/%5 (first bad %6)")
+        .arg(m_upIn.checked)
+        .arg(m_upSent)
+        .arg(m_upIn.firstBad())
+        .arg(m_downIn.checked)
+        .arg(m_downSent)
+        .arg(m_downIn.firstBad());
+}
+
+void Lane::pump()
+{
+    // Queues stay short, so a side that stalls shows up as a stall and not as memory.
+    const qint64 queue = 64 * 1024;
+    const int block = 16 * 1024;
+    while (m_work.isOpen() && m_upSent < m_upBudget && m_work.bytesToWrite() < queue) {
+        const int n = int(qMin<qint64>(block, m_upBudget - m_upSent));
+        m_work.write(m_upOut.next(n));
+        m_upSent += n;
+    }
+    while (m_client && m_client->state() == QAbstractSocket::ConnectedState && m_downSent < m_downBudget
+           && m_client->bytesToWrite() < queue) {
+        const int n = int(qMin<qint64>(block, m_downBudget - m_downSent));
+        m_client->write(m_downOut.next(n));
+        m_downSent += n;
+    }
+}
+
+void Lane::onNewConnection()
+{
+    while (QTcpSocket *s = m_server.nextPendingConnection()) {
+        ++accepted;
+        ++live;
+        m_client = s;
+        connect(s, &QTcpSocket::readyRead, this, [this, s] { m_upIn.feed(s->readAll()); });
+        connect(s, &QTcpSocket::bytesWritten, this, &Lane::pump);
+        connect(s, &QTcpSocket::disconnected, this, [this, s] {
+            --live;
+            s->deleteLater();
+        });
+        pump();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+const char kFakeMarker[] = "/.fake-setupc";
+
+// One file of arguments per call, NUL-separated so that an argument with blanks or line breaks
+// comes back exactly as received.
+const char kFakeScript[] = R"sh(here=$(dirname "$0")
+n=1
+while [ -e "$here/call-$n" ]; do n=$((n + 1)); done
+printf '%s\0' "$@" >"$here/call-$n"
+request=${1%% *}
+[ -f "$here/$request.out" ] && cat "$here/$request.out"
+[ -f "$here/$request.err" ] && cat "$here/$request.err" >&2
+exit "$(cat "$here/$request.status" 2>/dev/null || echo 0)"
+)sh";
+
+} // namespace
+
+QString FakeSetupc::folder()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/com0com");
+}
+
+QString FakeSetupc::program()
+{
+    return folder() + QStringLiteral("/setupc.exe");
+}
+
+bool FakeSetupc::folderIsFake()
+{
+    return QFileInfo::exists(folder() + QLatin1String(kFakeMarker));
+}
+
+bool FakeSetupc::install(QString *why)
+{
+    if (findTool(QStringLiteral("bash")).isEmpty()) {
+        if (why)
+            *why = QStringLiteral("bash is not installed; the fake setupc.exe is a bash script");
+        return false;
+    }
+    if (!QDir().mkpath(folder()) || !writeFile(folder() + QLatin1String(kFakeMarker), {})
+        || !writeScript(program(), kFakeScript)) {
+        if (why)
+            *why = QStringLiteral("cannot write the fake %1").arg(program());
+        return false;
+    }
+    return true;
+}
+
+void FakeSetupc::remove()
+{
+    if (folderIsFake())
+        QDir(folder()).removeRecursively();
+}
+
+bool FakeSetupc::removeProgram()
+{
+    return QFile::remove(program());
+}
+
+bool FakeSetupc::setOutput(const QString &request, const QByteArray &bytes)
+{
+    return writeFile(folder() + QLatin1Char('/') + request + QStringLiteral(".out"), bytes);
+}
+
+bool FakeSetupc::setErrorOutput(const QString &request, const QByteArray &bytes)
+{
+    return writeFile(folder() + QLatin1Char('/') + request + QStringLiteral(".err"), bytes);
+}
+
+bool FakeSetupc::setExitStatus(const QString &request, int status)
+{
+    return writeFile(folder() + QLatin1Char('/') + request + QStringLiteral(".status"), QByteArray::number(status));
+}
+
+QList<QStringList> FakeSetupc::calls() const
+{
+    QList<QStringList> result;
+    for (int n = 1;; ++n) {
+        QFile file(folder() + QStringLiteral("/call-%1").arg(n));
+        if (!file.open(QIODevice::ReadOnly))
+            return result;
+        QList<QByteArray> parts = file.readAll().split('\0');
+        parts.removeLast();
+        QStringList args;
+        for (const QByteArray &part : parts)
+            args << QString::fromUtf8(part);
+        result << args;
+    }
 }
 
 } // namespace TestSupport

@@ -1,30 +1,87 @@
-// Real parts for the tests: socat pseudo-terminal pairs and TCP peers on 127.0.0.1.
+// Real parts for the tests: socat pseudo-terminal pairs, TCP peers on 127.0.0.1, the fake
+// setupc.exe, files and folders of their own, waiting, and traffic that checks itself.
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QPointer>
 #include <QProcess>
+#include <QSerialPort>
 #include <QString>
+#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
 
 namespace TestSupport {
 
 // The full path of a program on PATH, or empty.
 QString findTool(const QString &name);
 
+// The whole file, or empty when it cannot be read.
+QByteArray readFile(const QString &path);
+// Writes bytes as the whole file; false when that failed.
+bool writeFile(const QString &path, const QByteArray &bytes);
+// Writes a bash script that everyone may run; false when that failed.
+bool writeScript(const QString &path, const QByteArray &body);
+
+// One connection as pipes.json holds it.
+QJsonObject pipe(int id, const QString &portNull, int ipport, const QString &name = QStringLiteral("Линия"));
+// Writes pipes.json in the current folder, where the window reads it.
+bool writePipes(const QJsonArray &pipes);
+
+// A fresh temporary folder that is the current folder for as long as the object lives.
+class ScratchFolder
+{
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    bool isValid() const { return m_entered; }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+    bool m_entered = false;
+};
+
+// Runs the event loop until cond holds or timeoutMs pass; returns at once when it holds, so a
+// thousand waits cost no more than the events they wait for.
+bool waitUntil(const std::function<bool()> &cond, int timeoutMs);
+// Reads from the device until want bytes came or the time is up.
+QByteArray readAtLeast(QIODevice &device, int want, int timeoutMs = 10000);
+
+// A program run to its end.
+struct Run
+{
+    bool finished = false;
+    int exitCode = -1; // -1 also when it crashed
+    QString out;       // as Latin-1, the way the program reads setupc.exe
+    QString err;
+};
+// Waits for a started process to end, killing it after timeoutMs.
+Run finish(QProcess &process, int timeoutMs = 10000);
+Run run(const QString &program, const QStringList &args, int timeoutMs = 10000);
+
 // A pseudo-terminal pair made by socat: two links in a temporary folder, "a" for the bridge's
-// side and "b" for the user's side. Gone when the object is.
+// side and "b" for the user's side. It can end and come back on the same links, as a virtual
+// port pair that is removed and made anew. Gone when the object is.
 class PtyPair
 {
 public:
     PtyPair();
     ~PtyPair();
     bool start(QString *why = nullptr);
+    // socat ends politely: it closes its terminals and removes the links.
     void stop();
+    // socat is killed: the kernel closes the terminals and the links stay behind, dangling.
+    void kill();
     QString nullEnd() const { return m_dir.path() + QStringLiteral("/a"); }
     QString workEnd() const { return m_dir.path() + QStringLiteral("/b"); }
 
@@ -82,8 +139,134 @@ private:
     quint32 m_x;
 };
 
+// Compares what arrives, in order, with the stream that was sent, without keeping either.
+class Checker
+{
+public:
+    explicit Checker(quint32 seed)
+        : m_expect(seed)
+    {
+    }
+    void feed(const QByteArray &data);
+    bool ok() const { return m_firstBad < 0; }
+    qint64 firstBad() const { return m_firstBad; }
+    qint64 checked = 0;
+
+private:
+    Stream m_expect;
+    qint64 m_firstBad = -1;
+};
+
+// The user's application on the work end of a pair: keeps everything that arrives.
+class WorkPort : public QSerialPort
+{
+    Q_OBJECT
+public:
+    WorkPort();
+    bool openAt(const QString &path);
+    QByteArray got;
+};
+
+// Two-way traffic: a work port (the user's application) and the peer's socket each write a
+// block every few milliseconds and keep what they sent for the comparison.
+class Pump : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Pump(quint32 seed, QObject *parent = nullptr);
+    void setWork(QIODevice *work) { m_work = work; }
+    void setPeer(QTcpSocket *peer) { m_peer = peer; }
+    void start() { m_timer.start(4); }
+    void stop() { m_timer.stop(); }
+
+    QByteArray sentUp;
+    QByteArray sentDown;
+
+private:
+    void tick();
+
+    QTimer m_timer;
+    Stream m_up;
+    Stream m_down;
+    QPointer<QIODevice> m_work;
+    QPointer<QTcpSocket> m_peer;
+};
+
+// One connection's traffic: the user's work port and the TCP peer each send a stream to the
+// other, bounded by an allowance, and each end checks what the other sent. The peer accepts
+// every connection the bridge makes and lets a finished one go at once.
+class Lane : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Lane(quint32 seed);
+
+    bool setUp(QString *why);
+    bool openWork();
+
+    QString nullEnd() const { return m_pair.nullEnd(); }
+    quint16 port() const { return m_server.serverPort(); }
+
+    // Lets each side send n more bytes.
+    void allow(qint64 n);
+    // Nothing more is sent beyond what already was.
+    void hold();
+    bool drained() const { return m_upIn.checked == m_upSent && m_downIn.checked == m_downSent; }
+    bool intact() const { return m_upIn.ok() && m_downIn.ok(); }
+    qint64 bytesChecked() const { return m_upIn.checked + m_downIn.checked; }
+    QString report() const;
+
+    int accepted = 0;
+    int live = 0;
+
+public slots:
+    void pump();
+
+private:
+    void onNewConnection();
+
+    PtyPair m_pair;
+    QTcpServer m_server;
+    QSerialPort m_work;
+    QPointer<QTcpSocket> m_client;
+    Stream m_upOut;
+    Stream m_downOut;
+    Checker m_upIn;
+    Checker m_downIn;
+    qint64 m_upSent = 0;
+    qint64 m_downSent = 0;
+    qint64 m_upBudget = 0;
+    qint64 m_downBudget = 0;
+};
+
 // A free TCP port on 127.0.0.1 with nothing listening on it.
 quint16 closedPort();
+
+// A fake setupc.exe in com0com/ beside the test program, where the program looks for it. It
+// keeps the arguments of every call and answers a request (the first word of its first
+// argument) with the output, error output and exit status the test set for that request. The
+// folder is every test program's there: tests that use it take a CTest resource lock.
+class FakeSetupc
+{
+public:
+    static QString folder();
+    static QString program();
+    // Whether the folder is a fake's, so that removing it takes nothing of anyone else's.
+    static bool folderIsFake();
+
+    bool install(QString *why = nullptr);
+    // The whole folder, when it is a fake's.
+    static void remove();
+    // Only the program; the folder stays.
+    bool removeProgram();
+
+    bool setOutput(const QString &request, const QByteArray &bytes);
+    bool setErrorOutput(const QString &request, const QByteArray &bytes);
+    bool setExitStatus(const QString &request, int status);
+
+    // Every call, in order, each as its argument list exactly as received.
+    QList<QStringList> calls() const;
+};
 
 } // namespace TestSupport
 

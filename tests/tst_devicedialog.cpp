@@ -2,36 +2,18 @@
 // records every call and prints the output each test chooses.
 #include "devicedialog.h"
 #include "serialports.h"
+
+#include "guitest.h"
 #include "testsupport.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
+using TestSupport::FakeSetupc;
+
 namespace {
 
-const char FakeDirVar[] = "VCOM_FAKE_SETUPC_DIR";
 const QString Initial = QStringLiteral("Список портов");
-
-// Writes one argument a line into a file of its own per call, then prints <request>.out when
-// the test left one; the request is the first word of the first argument.
-const char FakeScript[] = R"(
-dir="$VCOM_FAKE_SETUPC_DIR"
-[ -n "$dir" ] || exit 3
-n=1
-while [ -e "$dir/call-$n" ]; do n=$((n + 1)); done
-printf '%s\n' "$@" >"$dir/call-$n"
-request="${1%% *}"
-if [ -f "$dir/$request.out" ]; then cat "$dir/$request.out"; fi
-exit 0
-)";
-
-struct Box
-{
-    QString title;
-    QString text;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::Icon icon;
-};
 
 QStringList rowTexts(const QListWidget *list)
 {
@@ -62,52 +44,18 @@ class TestDeviceDialog : public QObject
     Q_OBJECT
 
 private:
-    QString m_bash;
-    QByteArray m_savedRuntime;
+    FakeSetupc m_fake;
     QScopedPointer<QTemporaryDir> m_tmp;
+    QByteArray m_savedRuntime;
     DeviceDialog *m_dialog = nullptr;
     QSignalSpy *m_status = nullptr;
+    QList<GuiTest::Box> m_boxes;
 
-    QList<QMessageBox::StandardButton> m_answers;
-    QList<Box> m_boxes;
-    QPointer<QMessageBox> m_answered;
-    bool m_watching = false;
+    static QString folder() { return FakeSetupc::folder(); }
+    static QString program() { return FakeSetupc::program(); }
 
-    static QString folder() { return QCoreApplication::applicationDirPath() + QStringLiteral("/com0com"); }
-    static QString program() { return folder() + QStringLiteral("/setupc.exe"); }
-
-    void installFake()
-    {
-        QVERIFY(QDir().mkpath(folder()));
-        QFile file(program());
-        QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(file.errorString()));
-        file.write("#!" + m_bash.toLocal8Bit() + '\n' + FakeScript);
-        file.close();
-        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
-    }
-
-    void setOutput(const QString &request, const QByteArray &bytes)
-    {
-        QFile file(m_tmp->filePath(request + QStringLiteral(".out")));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
-
-    // Every call the fake saw, in order, each as its argument list.
-    QList<QStringList> calls() const
-    {
-        QList<QStringList> result;
-        for (int n = 1;; ++n) {
-            QFile file(m_tmp->filePath(QStringLiteral("call-%1").arg(n)));
-            if (!file.open(QIODevice::ReadOnly))
-                return result;
-            QString text = QString::fromLocal8Bit(file.readAll());
-            if (text.endsWith(QLatin1Char('\n')))
-                text.chop(1);
-            result << text.split(QLatin1Char('\n'));
-        }
-    }
+    void setOutput(const QString &request, const QByteArray &bytes) { QVERIFY(m_fake.setOutput(request, bytes)); }
+    QList<QStringList> calls() const { return m_fake.calls(); }
 
     QStringList statuses() const
     {
@@ -120,36 +68,16 @@ private:
     QListWidget *list() const { return m_dialog->findChild<QListWidget *>(QStringLiteral("lwCOM")); }
     QSpinBox *pairBox() const { return m_dialog->findChild<QSpinBox *>(QStringLiteral("edPara")); }
 
-    // Any message box that comes up is recorded and answered with the next planned answer; one
+    // Every message box that comes up is recorded and answered with the next planned answer; one
     // that was not planned is closed, so a wrong box fails the checks instead of hanging the run.
-    void answerBoxes()
-    {
-        if (!m_watching)
-            return;
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box && box != m_answered && box->isVisible()) {
-            m_answered = box;
-            m_boxes << Box{box->windowTitle(), box->text(), box->standardButtons(), box->icon()};
-            const QMessageBox::StandardButton answer =
-                m_answers.isEmpty() ? QMessageBox::NoButton : m_answers.takeFirst();
-            if (QAbstractButton *button = box->button(answer))
-                button->click();
-            else
-                box->reject();
-        }
-        QTimer::singleShot(10, this, &TestDeviceDialog::answerBoxes);
-    }
-
     void press(const QString &name, const QList<QMessageBox::StandardButton> &answers = {})
     {
         auto *button = m_dialog->findChild<QPushButton *>(name);
         QVERIFY2(button, qPrintable(name + " is missing"));
-        m_answers = answers;
-        m_watching = true;
-        QTimer::singleShot(0, this, &TestDeviceDialog::answerBoxes);
+        GuiTest::Answers boxes(answers);
         button->click();
-        m_watching = false;
-        QVERIFY2(m_answers.isEmpty(), "a planned message box did not come up");
+        m_boxes << boxes.boxes;
+        QVERIFY2(boxes.planUsed(), "a planned message box did not come up");
     }
 
     void refresh(const QByteArray &output)
@@ -193,13 +121,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        m_bash = TestSupport::findTool(QStringLiteral("bash"));
-        if (m_bash.isEmpty())
-            QFAIL("bash is not installed; the fake setupc.exe is a bash script");
-        m_savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-    }
+    void initTestCase() { m_savedRuntime = qgetenv("XDG_RUNTIME_DIR"); }
 
     void cleanupTestCase()
     {
@@ -213,16 +135,15 @@ private slots:
     {
         m_tmp.reset(new QTemporaryDir);
         QVERIFY(m_tmp->isValid());
-        qputenv(FakeDirVar, QFile::encodeName(m_tmp->path()));
         // Virtual ports of this machine would change what an add proposes; each test sees its own.
         const QString runtime = m_tmp->filePath(QStringLiteral("runtime"));
         QVERIFY(QDir().mkpath(runtime));
         QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-        installFake();
+        QString why;
+        QVERIFY2(m_fake.install(&why), qPrintable(why));
 
         m_boxes.clear();
-        m_answers.clear();
         m_dialog = new DeviceDialog(nullptr);
         m_status = new QSignalSpy(m_dialog, &DeviceDialog::sendStatus);
         QVERIFY(m_status->isValid());
@@ -234,8 +155,7 @@ private slots:
         m_status = nullptr;
         delete m_dialog;
         m_dialog = nullptr;
-        QDir(folder()).removeRecursively();
-        qunsetenv(FakeDirVar);
+        FakeSetupc::remove();
         m_tmp.reset();
     }
 
@@ -274,7 +194,7 @@ private slots:
         QFETCH(QByteArray, output);
         QFETCH(QStringList, rows);
         if (!tool)
-            QVERIFY(QFile::remove(program()));
+            QVERIFY(m_fake.removeProgram());
 
         // A second refresh replaces the first one's rows instead of adding to them.
         for (int round = 1; round <= 2; ++round) {
@@ -380,7 +300,7 @@ private slots:
         const QByteArray relisted = TwoPairs + "       CNCA2 PortName=COM40\n       CNCB2 PortName=COM41\n";
         setOutput(QStringLiteral("list"), relisted);
         if (!tool)
-            QVERIFY(QFile::remove(program()));
+            QVERIFY(m_fake.removeProgram());
 
         const QPair<QString, QString> names = proposedNames();
         QList<QMessageBox::StandardButton> answers{QMessageBox::Yes};
@@ -467,7 +387,7 @@ private slots:
         const QByteArray removed = "Removed CNCA0 PortName=COM5\nRemoved CNCB0 PortName=COM6\n";
         setOutput(QStringLiteral("remove"), removed);
         if (!tool)
-            QVERIFY(QFile::remove(program()));
+            QVERIFY(m_fake.removeProgram());
 
         QList<QMessageBox::StandardButton> answers;
         if (answer != QMessageBox::NoButton)
@@ -514,7 +434,7 @@ private slots:
     {
         auto *quit = m_dialog->findChild<QPushButton *>(QStringLiteral("btCancel"));
         QVERIFY(quit);
-        QTimer::singleShot(0, quit, &QPushButton::click);
+        GuiTest::clickInModal(QStringLiteral("btCancel"));
         QCOMPARE(m_dialog->exec(), int(QDialog::Rejected));
         QVERIFY(!m_dialog->isVisible());
         QVERIFY(calls().isEmpty());

@@ -4,6 +4,8 @@
 #include "exitdialog.h"
 #include "serialports.h"
 
+#include "guitest.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,14 +20,14 @@ namespace {
 // exec() result of a dialog that no action closed: the test fails instead of hanging.
 const int StuckResult = 99;
 
-// Runs `act` on the modal dialog once its exec() has started.
-void whenModal(const std::function<void(QDialog *)> &act, int delay = 0, int triesLeft = 200)
+// Runs `act` on the modal dialog once its exec() has started; a dialog the act leaves open ends
+// with StuckResult.
+void whenModal(const std::function<void(QDialog *)> &act)
 {
-    QTimer::singleShot(delay, [act, triesLeft] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+    GuiTest::whenModal([act](QWidget *w) {
+        auto *dialog = qobject_cast<QDialog *>(w);
         if (!dialog) {
-            if (triesLeft > 0)
-                whenModal(act, 10, triesLeft - 1);
+            GuiTest::noteUnplanned(w);
             return;
         }
         QTimer::singleShot(5000, dialog, [dialog] { dialog->done(StuckResult); });

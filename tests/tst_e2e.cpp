@@ -36,22 +36,7 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 private:
-    QString m_oldDir;
-    QTemporaryDir m_work;
-
-
-    // Reads from the port until want bytes came or the time is up.
-    static QByteArray readAtLeast(QSerialPort &port, int want, int timeoutMs = 10000)
-    {
-        QByteArray got;
-        QElapsedTimer timer;
-        timer.start();
-        while (got.size() < want && timer.elapsed() < timeoutMs) {
-            QTest::qWait(10);
-            got += port.readAll();
-        }
-        return got;
-    }
+    std::unique_ptr<ScratchFolder> m_work;
 
 private slots:
     void initTestCase()
@@ -62,16 +47,15 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(Setupc::programPath()).absolutePath()));
         QFile::remove(Setupc::programPath());
         QVERIFY(QFile::copy(STANDIN_PATH, Setupc::programPath()));
-        m_oldDir = QDir::currentPath();
-        QVERIFY(m_work.isValid());
-        QVERIFY(QDir::setCurrent(m_work.path()));
+        m_work = std::make_unique<ScratchFolder>();
+        QVERIFY(m_work->isValid());
     }
 
     void cleanupTestCase()
     {
         QProcess::execute(Setupc::programPath(), {"uninstall"});
         QDir(Setupc::folderPath()).removeRecursively();
-        QDir::setCurrent(m_oldDir);
+        m_work.reset();
     }
 
     void journey()
@@ -136,10 +120,7 @@ private slots:
         whenModal([&](QWidget *monitor) {
             auto *list = monitor->findChild<QListWidget *>("listWidget");
             work.write("AB");
-            QElapsedTimer timer;
-            timer.start();
-            while (list->count() < 2 && timer.elapsed() < 10000)
-                QTest::qWait(10);
+            waitUntil([list] { return list->count() >= 2; }, 10000);
             for (int i = 0; i < list->count(); ++i)
                 lines << list->item(i)->text();
             monitor->findChild<QAbstractButton *>("pushButton")->click();

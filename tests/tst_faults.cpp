@@ -5,7 +5,6 @@
 // back with a stop and a start.
 #include "mainwindow.h"
 #include "qpipemap.h"
-#include "serialports.h"
 
 #include "guitest.h"
 #include "testsupport.h"
@@ -15,12 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLabel>
-#include <QMutex>
 #include <QSerialPort>
-#include <QSpinBox>
-#include <QStatusBar>
-#include <QTableWidget>
 #include <QThread>
 #include <QtTest>
 
@@ -50,176 +44,15 @@ double processCpuSeconds()
 
 } // namespace
 
-// A pty pair made by socat that the test can kill and make again on the same link paths, as
-// when a virtual port pair is removed under a running connection and then made anew.
-class VanishingPty
-{
-public:
-    ~VanishingPty() { end(SIGKILL); }
-    QString nullEnd() const { return m_dir.path() + QStringLiteral("/a"); }
-    QString workEnd() const { return m_dir.path() + QStringLiteral("/b"); }
-
-    bool start(QString *why)
-    {
-        const QString socat = findTool(QStringLiteral("socat"));
-        if (socat.isEmpty()) {
-            *why = QStringLiteral("socat is not installed: apt-get install socat");
-            return false;
-        }
-        // A killed socat leaves its links behind, pointing at terminals that are gone (or at
-        // numbers the kernel hands out again): clear them so only the new ones are waited for.
-        QFile::remove(nullEnd());
-        QFile::remove(workEnd());
-        m_socat = std::make_unique<QProcess>();
-        m_socat->setProgram(socat);
-        m_socat->setArguments({QStringLiteral("pty,raw,echo=0,link=%1").arg(nullEnd()),
-                               QStringLiteral("pty,raw,echo=0,link=%1").arg(workEnd())});
-        m_socat->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_socat->start();
-        if (!m_socat->waitForStarted(5000)) {
-            *why = QStringLiteral("socat did not start: %1").arg(m_socat->errorString());
-            return false;
-        }
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 5000 && m_socat->state() == QProcess::Running) {
-            if (QFileInfo::exists(nullEnd()) && QFileInfo::exists(workEnd()))
-                return true;
-            QThread::msleep(5);
-        }
-        *why = QStringLiteral("socat made no pty pair in %1").arg(m_dir.path());
-        return false;
-    }
-
-    // Ends socat with sig (SIGTERM: it closes its terminals and removes the links; SIGKILL:
-    // the kernel closes them and the links stay behind, dangling).
-    void end(int sig)
-    {
-        if (!m_socat || m_socat->state() == QProcess::NotRunning)
-            return;
-        ::kill(pid_t(m_socat->processId()), sig);
-        if (!m_socat->waitForFinished(3000)) {
-            m_socat->kill();
-            m_socat->waitForFinished(3000);
-        }
-    }
-
-private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<QProcess> m_socat;
-};
-
-// Two-way traffic: a work port (the user's application) and the peer's socket each write a
-// block every few milliseconds and keep what they sent for the comparison.
-class Pump : public QObject
-{
-    Q_OBJECT
-public:
-    Pump(quint32 seed, QObject *parent = nullptr)
-        : QObject(parent)
-        , m_up(seed)
-        , m_down(seed + 1000)
-    {
-        connect(&m_timer, &QTimer::timeout, this, &Pump::tick);
-    }
-    void setWork(QIODevice *work) { m_work = work; }
-    void setPeer(QTcpSocket *peer) { m_peer = peer; }
-    void start() { m_timer.start(4); }
-    void stop() { m_timer.stop(); }
-
-    QByteArray sentUp;
-    QByteArray sentDown;
-
-private:
-    // Bounds: a side that takes nothing (its far end is gone) never piles up more than this,
-    // and no stream grows past kLimit whatever a test does.
-    static const int kBlock = 509;
-    static const int kMaxQueued = 32 * 1024;
-    static const int kLimit = 8 * 1024 * 1024;
-
-    void tick()
-    {
-        if (m_work && m_work->isOpen() && m_work->bytesToWrite() < kMaxQueued && sentUp.size() < kLimit) {
-            const QByteArray block = m_up.next(kBlock);
-            m_work->write(block);
-            sentUp += block;
-        }
-        if (m_peer && m_peer->state() == QAbstractSocket::ConnectedState
-            && m_peer->bytesToWrite() < kMaxQueued && sentDown.size() < kLimit) {
-            const QByteArray block = m_down.next(kBlock);
-            m_peer->write(block);
-            sentDown += block;
-        }
-    }
-
-    QTimer m_timer;
-    Stream m_up;
-    Stream m_down;
-    QPointer<QIODevice> m_work;
-    QPointer<QTcpSocket> m_peer;
-};
-
-// The user's application on the work end of a pair: keeps everything that arrives.
-class WorkPort : public QSerialPort
-{
-    Q_OBJECT
-public:
-    WorkPort()
-    {
-        connect(this, &QSerialPort::readyRead, this, [this] { got += readAll(); });
-    }
-    bool openAt(const QString &path)
-    {
-        setPortName(path);
-        return open(QIODevice::ReadWrite);
-    }
-    QByteArray got;
-};
-
 class TestFaults : public QObject
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_work;
-    QString m_oldDir;
-    QStringList m_links;
+    std::unique_ptr<ScratchFolder> m_work;
+    ComLinks m_links;
     int m_faults = 0;
     QStringList m_observed;
-
-    static QJsonObject pipe(int id, const QString &portNull, int port)
-    {
-        return QJsonObject{{"id", id},
-                           {"name", QString("Линия %1").arg(id)},
-                           {"note", "fault"},
-                           {"port_work", "COM99"},
-                           {"port_null", portNull},
-                           {"ipaddr", "127.0.0.1"},
-                           {"ipport", port}};
-    }
-
-    static void writePipes(const QJsonArray &pipes)
-    {
-        QFile f("pipes.json");
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(pipes).toJson());
-    }
-
-    // The connection's COM-NULL port as the user picks it: a COM link in the virtual-port
-    // folder, so the edit dialog lists and keeps it.
-    QString comLink(int number, const QString &target)
-    {
-        const QString dir = SerialPorts::virtualPortDir();
-        QDir().mkpath(dir);
-        const QString name = QStringLiteral("COM%1").arg(number);
-        const QString link = dir + QLatin1Char('/') + name;
-        QFile::remove(link);
-        if (!QFile::link(target, link))
-            qWarning("cannot make the link %s", qPrintable(link));
-        m_links << link;
-        return name;
-    }
-
 
     // Bytes written at both ends after a restart arrive at the other: what reaches the peer's
     // new client and the work port since the marks must end with the probes, and anything
@@ -232,8 +65,10 @@ private:
         const QByteArray down = probe.next(16 * 1024);
         work.write(up);
         client->write(down);
-        QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() - peerMark >= up.size()
-                                     && work.got.size() - workMark >= down.size(),
+        // Bytes left over from the earlier stream may come first, so a count could be reached
+        // with part of a probe still on its way: wait until each probe has arrived whole.
+        QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() - peerMark >= up.size() && peer.received.endsWith(up)
+                                     && work.got.size() - workMark >= down.size() && work.got.endsWith(down),
                                  10000);
         const QByteArray atPeer = peer.received.mid(peerMark);
         const QByteArray atWork = work.got.mid(workMark);
@@ -290,19 +125,14 @@ private slots:
 
     void init()
     {
-        m_work = std::make_unique<QTemporaryDir>();
+        m_work = std::make_unique<ScratchFolder>();
         QVERIFY(m_work->isValid());
-        m_oldDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_work->path()));
         MessageLog::take();
     }
 
     void cleanup()
     {
-        for (const QString &link : qAsConst(m_links))
-            QFile::remove(link);
         m_links.clear();
-        QDir::setCurrent(m_oldDir);
         m_work.reset();
         // Whatever a test did, the program must never have let a thread object die running.
         for (const MessageLog::Entry &m : MessageLog::take())
@@ -331,7 +161,7 @@ private slots:
         REQUIRE_PTY_PAIR(pair);
         TcpPeer peer;
         QVERIFY(peer.listen());
-        writePipes({pipe(1, comLink(11, pair.nullEnd()), peer.port())});
+        QVERIFY(writePipes({pipe(1, m_links.make(11, pair.nullEnd()), peer.port())}));
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
@@ -406,7 +236,7 @@ private slots:
         PtyPair pair;
         REQUIRE_PTY_PAIR(pair);
         const quint16 refused = closedPort();
-        writePipes({pipe(1, comLink(12, pair.nullEnd()), refused)});
+        QVERIFY(writePipes({pipe(1, m_links.make(12, pair.nullEnd()), refused)}));
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
@@ -481,12 +311,12 @@ private slots:
     void ptyVanishesAndComesBack()
     {
         QFETCH(int, sig);
-        VanishingPty pty;
+        PtyPair pty;
         QString why;
         QVERIFY2(pty.start(&why), qPrintable(why));
         TcpPeer peer;
         QVERIFY(peer.listen());
-        writePipes({pipe(1, comLink(13, pty.nullEnd()), peer.port())});
+        QVERIFY(writePipes({pipe(1, m_links.make(13, pty.nullEnd()), peer.port())}));
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
@@ -505,7 +335,10 @@ private slots:
 
         // The pair goes away under the transfer; the user's application loses its end with it.
         MessageLog::take();
-        pty.end(sig);
+        if (sig == SIGKILL)
+            pty.kill();
+        else
+            pty.stop();
         ++m_faults;
         work->close();
         // The peer keeps sending into the bridge whose serial side is now dead.
@@ -552,7 +385,7 @@ private slots:
         REQUIRE_PTY_PAIR(pair);
         TcpPeer peer;
         QVERIFY(peer.listen());
-        writePipes({pipe(1, comLink(14, pair.nullEnd()), peer.port())});
+        QVERIFY(writePipes({pipe(1, m_links.make(14, pair.nullEnd()), peer.port())}));
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
@@ -614,9 +447,9 @@ private slots:
             REQUIRE_PTY_PAIR(*pairs.back());
             peers.push_back(std::make_unique<TcpPeer>());
             QVERIFY(peers.back()->listen());
-            pipes.append(pipe(i + 1, comLink(21 + i, pairs.back()->nullEnd()), peers.back()->port()));
+            pipes.append(pipe(i + 1, m_links.make(21 + i, pairs.back()->nullEnd()), peers.back()->port()));
         }
-        writePipes(pipes);
+        QVERIFY(writePipes(pipes));
         auto w = makeWindow();
         QList<QPointer<QThread>> threads;
         QList<QPipeItem *> records;

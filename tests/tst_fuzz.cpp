@@ -3,11 +3,15 @@
 // inputs and a failure can be replayed; the counts keep the whole executable to a few seconds.
 #include "qpipemap.h"
 #include "setupc.h"
+#include "testsupport.h"
 
 #include <QtTest>
 
 #include <cmath>
 #include <limits>
+
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 namespace {
 
@@ -32,19 +36,6 @@ int wholeOrZero(const QJsonValue &value)
 QString textOrEmpty(const QJsonValue &value)
 {
     return value.isString() ? value.toString() : QString();
-}
-
-bool writeFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-           && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A failing input is kept where it outlives the test's temporary folder, so it can be replayed.

@@ -10,7 +10,6 @@
 #include <QCheckBox>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QPlainTextEdit>
 #include <QSerialPort>
 #include <QSettings>
@@ -39,31 +38,9 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_work;
-    QString m_oldDir;
+    std::unique_ptr<ScratchFolder> m_work;
 
     static QString settingsFile() { return kConfigHome + "/Vantrel/Tovimex.conf"; }
-
-    static QByteArray readFile(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-    static void writePipes(const QJsonArray &pipes)
-    {
-        QFile f("pipes.json");
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(pipes).toJson());
-    }
-
-    static QJsonObject pipe(int id, const QString &portNull, int port, const QString &name = "Линия")
-    {
-        return QJsonObject{{"id", id},          {"name", name},         {"note", "заметка"},
-                           {"port_work", "COM5"}, {"port_null", portNull}, {"ipaddr", "127.0.0.1"},
-                           {"ipport", port}};
-    }
-
 
     static QStringList column(MainWindow &w, int c)
     {
@@ -93,18 +70,12 @@ private slots:
 
     void init()
     {
-        m_work = std::make_unique<QTemporaryDir>();
+        m_work = std::make_unique<ScratchFolder>();
         QVERIFY(m_work->isValid());
-        m_oldDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_work->path()));
         QFile::remove(settingsFile());
     }
 
-    void cleanup()
-    {
-        QDir::setCurrent(m_oldDir);
-        m_work.reset();
-    }
+    void cleanup() { m_work.reset(); }
 
     void frame()
     {
@@ -247,7 +218,7 @@ private slots:
         QFETCH(int, icon);
         QFETCH(QString, title);
         QFETCH(QString, text);
-        writePipes({pipe(1, "/nonexistent/tty", closedPort())});
+        QVERIFY(writePipes({pipe(1, "/nonexistent/tty", closedPort())}));
         auto w = makeWindow();
         Box box;
         answerBox(&box, QMessageBox::Ok);
@@ -263,7 +234,7 @@ private slots:
 
     void contextMenu()
     {
-        writePipes({pipe(1, "/nonexistent/tty", closedPort(), "first")});
+        QVERIFY(writePipes({pipe(1, "/nonexistent/tty", closedPort(), "first")}));
         auto w = makeWindow();
         Box box;
         answerBox(&box, QMessageBox::Ok);
@@ -291,7 +262,7 @@ private slots:
         REQUIRE_PTY_PAIR(pair);
         TcpPeer peer;
         QVERIFY(peer.listen());
-        writePipes({pipe(1, pair.nullEnd(), peer.port()), pipe(2, "/nonexistent/tty", closedPort())});
+        QVERIFY(writePipes({pipe(1, pair.nullEnd(), peer.port()), pipe(2, "/nonexistent/tty", closedPort())}));
         auto w = makeWindow();
         QCOMPARE(status(*w), QString("Статус: File pipe collection loaded, OK"));
 
@@ -353,7 +324,7 @@ private slots:
     {
         PtyPair pair;
         REQUIRE_PTY_PAIR(pair);
-        writePipes({pipe(1, pair.nullEnd(), closedPort())});
+        QVERIFY(writePipes({pipe(1, pair.nullEnd(), closedPort())}));
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
@@ -488,7 +459,7 @@ private slots:
         REQUIRE_PTY_PAIR(pair);
         TcpPeer peer;
         QVERIFY(peer.listen());
-        writePipes({pipe(1, pair.nullEnd(), peer.port())});
+        QVERIFY(writePipes({pipe(1, pair.nullEnd(), peer.port())}));
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
@@ -511,7 +482,7 @@ private slots:
 
     void editByDoubleClick()
     {
-        writePipes({pipe(3, "COM6", 502, "old")});
+        QVERIFY(writePipes({pipe(3, "COM6", 502, "old")}));
         auto w = makeWindow();
 
         // cancelled: nothing changes
@@ -543,7 +514,7 @@ private slots:
 
     void doubleClickOnAnInvalidId()
     {
-        writePipes({pipe(0, "COM6", 502, "no id")});
+        QVERIFY(writePipes({pipe(0, "COM6", 502, "no id")}));
         auto w = makeWindow();
         clickRow(*w, 0, true);
         QCOMPARE(status(*w), QString("Статус: Невалидный индекс"));
@@ -554,7 +525,7 @@ private slots:
         QJsonArray five;
         for (int id : {5, 1, 4, 2, 3})
             five.append(pipe(id, "COM6", 502, QString("p%1").arg(id)));
-        writePipes(five);
+        QVERIFY(writePipes(five));
         auto w = makeWindow();
         QCOMPARE(column(*w, 1), QStringList({"p1", "p2", "p3", "p4"}));
     }

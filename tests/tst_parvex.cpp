@@ -9,9 +9,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "testsupport.h"
+
 #ifndef PARVEX_PATH
 #error "PARVEX_PATH must name the built Parvex (see tst_parvex.cmake)"
 #endif
+
+using TestSupport::readFile;
+using TestSupport::writeFile;
+using TestSupport::writeScript;
 
 namespace {
 
@@ -83,28 +89,11 @@ private:
         return r;
     }
 
-    static bool writeFile(const QString &path, const QByteArray &bytes)
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        return f.write(bytes) == bytes.size();
-    }
-
-    static QByteArray readFile(const QString &path)
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            return QByteArray();
-        return f.readAll();
-    }
-
     // A fake devcon.exe: records its pid (pid.txt) and arguments (args.txt, one per line) next to
     // itself, prints `output` on stdout, then runs `tail` (exit N, sleep, ...).
     static bool writeDevcon(const QString &folder, const QByteArray &output, const QByteArray &tail)
     {
-        QByteArray script = "#!/bin/bash\n"
-                            "here=$(dirname \"$0\")\n"
+        QByteArray script = "here=$(dirname \"$0\")\n"
                             "echo $$ > \"$here/pid.txt\"\n"
                             "printf '%s\\n' \"$@\" > \"$here/args.txt\"\n"
                             "printf '";
@@ -113,13 +102,7 @@ private:
             script += QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
         }
         script += "'\n" + tail + "\n";
-        const QString path = folder + QStringLiteral("/devcon.exe");
-        if (!writeFile(path, script))
-            return false;
-        return QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                               | QFileDevice::ExeOwner | QFileDevice::ReadGroup
-                                               | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                                               | QFileDevice::ExeOther);
+        return writeScript(folder + QStringLiteral("/devcon.exe"), script);
     }
 
     static QByteArray driverBytes(const char *name, const QByteArray &tag = "v1")

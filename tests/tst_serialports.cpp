@@ -21,15 +21,7 @@ private:
 
     QString folder() const { return m_runtime.path() + "/vcom"; }
 
-    static QString standIn(const QStringList &args, int *exitCode = nullptr)
-    {
-        QProcess p;
-        p.start(STANDIN_PATH, args);
-        p.waitForFinished(30000);
-        if (exitCode)
-            *exitCode = p.exitCode();
-        return QString::fromLatin1(p.readAllStandardOutput());
-    }
+    static QString standIn(const QStringList &args) { return run(STANDIN_PATH, args, 30000).out; }
 
 private slots:
     void initTestCase()
@@ -80,8 +72,7 @@ private slots:
 
     void aPairIsOfferedAndRelays()
     {
-        int code = -1;
-        const QString out = standIn({"install PortName=COM41 PortName=COM42"}, &code);
+        const QString out = standIn({"install PortName=COM41 PortName=COM42"});
         QVERIFY2(out.contains("logged as \"in use\""), qPrintable(out));
         QCOMPARE(SerialPorts::virtualPortNames(), QStringList({"COM41", "COM42"}));
         QVERIFY(SerialPorts::devicePath("COM41").startsWith("/dev/pts/"));

@@ -13,65 +13,32 @@ class TestSetupc : public QObject
     Q_OBJECT
 
 private:
-    QString m_bash;
+    TestSupport::FakeSetupc m_fake;
 
-    // The folder is shared with other tests' binaries: the marker says it is ours to remove.
-    static QString marker() { return Setupc::folderPath() + QStringLiteral(".tst_setupc"); }
-
-    static bool writeFile(const QString &name, const QByteArray &data)
+    // What the fake received at its last call.
+    QStringList receivedArgs() const
     {
-        QFile file(Setupc::folderPath() + name);
-        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-    }
-
-    // NUL-separated, so an argument with blanks or line breaks comes back exactly as received.
-    static QStringList receivedArgs()
-    {
-        QFile file(Setupc::folderPath() + QStringLiteral("args"));
-        if (!file.open(QIODevice::ReadOnly))
-            return {QStringLiteral("<fake was not run>")};
-        QList<QByteArray> parts = file.readAll().split('\0');
-        parts.removeLast();
-        QStringList args;
-        for (const QByteArray &part : parts)
-            args << QString::fromUtf8(part);
-        return args;
-    }
-
-    static void removeFolder()
-    {
-        if (QFileInfo::exists(marker()))
-            QDir(Setupc::folderPath()).removeRecursively();
+        const QList<QStringList> calls = m_fake.calls();
+        return calls.isEmpty() ? QStringList{QStringLiteral("<fake was not run>")} : calls.last();
     }
 
 private slots:
     void initTestCase()
     {
-        m_bash = TestSupport::findTool(QStringLiteral("bash"));
-        QVERIFY2(!m_bash.isEmpty(), "bash is not installed: the fake setupc.exe is a bash script");
-        removeFolder(); // a crashed run's leftovers
+        TestSupport::FakeSetupc::remove(); // a crashed run's leftovers
         QVERIFY2(!QFileInfo::exists(Setupc::folderPath()),
                  qPrintable(Setupc::folderPath() + " exists and is not this test's"));
     }
 
     void init()
     {
-        QVERIFY(QDir().mkpath(Setupc::folderPath()));
-        QVERIFY(writeFile(QStringLiteral(".tst_setupc"), {}));
-        const QByteArray script = "#!" + m_bash.toLocal8Bit() + "\n"
-                                  "here=$(dirname \"$0\")\n"
-                                  "printf '%s\\0' \"$@\" >\"$here/args\"\n"
-                                  "[ -f \"$here/stdout\" ] && cat \"$here/stdout\"\n"
-                                  "[ -f \"$here/stderr\" ] && cat \"$here/stderr\" >&2\n"
-                                  "exit $(cat \"$here/status\" 2>/dev/null || echo 0)\n";
-        QVERIFY(writeFile(QStringLiteral("setupc.exe"), script));
-        QVERIFY(QFile::setPermissions(Setupc::programPath(),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QString why;
+        QVERIFY2(m_fake.install(&why), qPrintable(why));
         QVERIFY(Setupc::exists());
     }
 
-    void cleanup() { removeFolder(); }
-    void cleanupTestCase() { removeFolder(); }
+    void cleanup() { TestSupport::FakeSetupc::remove(); }
+    void cleanupTestCase() { TestSupport::FakeSetupc::remove(); }
 
     void requestArguments_data()
     {
@@ -106,7 +73,7 @@ private slots:
             bytes += char(b);
             text += QChar(b);
         }
-        QVERIFY(writeFile(QStringLiteral("stdout"), "caf\xe9 " + bytes));
+        QVERIFY(m_fake.setOutput("list", "caf\xe9 " + bytes));
         const QString out = Setupc::run(nullptr, Setupc::listArgs());
         QCOMPARE(out.left(5), QString::fromUtf8("café "));
         QCOMPARE(out.mid(5), text);
@@ -116,23 +83,23 @@ private slots:
     {
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
-        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("status");
         const QByteArray listing = "CNCA0 PortName=COM5\r\nCNCB0 PortName=COM6\r\n";
-        QTest::newRow("stderr left out") << listing << QByteArray("CNCA9 PortName=COM9\n") << QByteArray("0");
-        QTest::newRow("failure status") << listing << QByteArray("failed\n") << QByteArray("3");
-        QTest::newRow("nothing printed") << QByteArray() << QByteArray("COM7\n") << QByteArray("1");
+        QTest::newRow("stderr left out") << listing << QByteArray("CNCA9 PortName=COM9\n") << 0;
+        QTest::newRow("failure status") << listing << QByteArray("failed\n") << 3;
+        QTest::newRow("nothing printed") << QByteArray() << QByteArray("COM7\n") << 1;
         // well past a pipe's buffer: all of it, not the first chunk
-        QTest::newRow("a megabyte") << listing.repeated(1 << 15) << QByteArray() << QByteArray("0");
+        QTest::newRow("a megabyte") << listing.repeated(1 << 15) << QByteArray() << 0;
     }
 
     void outputIsStandardOutputOnly()
     {
         QFETCH(QByteArray, out);
         QFETCH(QByteArray, err);
-        QFETCH(QByteArray, status);
-        QVERIFY(writeFile(QStringLiteral("stdout"), out));
-        QVERIFY(writeFile(QStringLiteral("stderr"), err));
-        QVERIFY(writeFile(QStringLiteral("status"), status));
+        QFETCH(int, status);
+        QVERIFY(m_fake.setOutput("list", out));
+        QVERIFY(m_fake.setErrorOutput("list", err));
+        QVERIFY(m_fake.setExitStatus("list", status));
         QCOMPARE(Setupc::run(nullptr, Setupc::listArgs()), QString::fromLatin1(out));
     }
 

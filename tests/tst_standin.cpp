@@ -17,35 +17,13 @@
 
 using Pairs = QList<QPair<QString, QString>>;
 
+using TestSupport::Run;
+
 namespace {
 
-struct Result
+Run standin(const QStringList &args)
 {
-    bool finished = false;
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Result finish(QProcess &p)
-{
-    Result r;
-    r.finished = p.waitForFinished(10000);
-    if (!r.finished) {
-        p.kill();
-        p.waitForFinished(3000);
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLatin1(p.readAllStandardOutput());
-    r.err = QString::fromLatin1(p.readAllStandardError());
-    return r;
-}
-
-Result standin(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(STANDIN_PATH), args);
-    return finish(p);
+    return TestSupport::run(QStringLiteral(STANDIN_PATH), args);
 }
 
 } // namespace
@@ -53,7 +31,7 @@ Result standin(const QStringList &args)
 // Returning promptly is part of it: a background socat holding the output pipe keeps it open.
 #define INSTALL(a, b)                                                                              \
     do {                                                                                           \
-        const Result r_ = standin(Setupc::installArgs(a, b));                                      \
+        const Run r_ = standin(Setupc::installArgs(a, b));                                      \
         QVERIFY2(r_.finished, "the stand-in did not return within 10 s");                          \
         QVERIFY2(r_.exitCode == 0 && Setupc::installSucceeded(r_.out), qPrintable(r_.out + r_.err)); \
     } while (0)
@@ -87,7 +65,7 @@ private:
 
     bool linked(const QString &name) const { return QFileInfo(port(name)).isSymLink(); }
 
-    Result list() const { return standin(Setupc::listArgs()); }
+    Run list() const { return standin(Setupc::listArgs()); }
 
 private slots:
     void initTestCase()
@@ -116,7 +94,7 @@ private slots:
         QProcess piped;
         piped.start(TestSupport::findTool("bash"), {"-c", "\"$0\" \"$@\" 2>&1 | cat", STANDIN_PATH,
                                                      Setupc::installArgs("COM5", "COM6").first()});
-        const Result r = finish(piped);
+        const Run r = TestSupport::finish(piped);
         QVERIFY2(r.finished, "the stand-in's output stayed open after it returned");
         QVERIFY2(Setupc::installSucceeded(r.out), qPrintable(r.out));
         QVERIFY(linked("COM5") && linked("COM6"));
@@ -139,7 +117,7 @@ private slots:
 
     void installSplitIntoArguments()
     {
-        const Result r = standin({"install", "PortName=COM7", "PortName=COM8"});
+        const Run r = standin({"install", "PortName=COM7", "PortName=COM8"});
         QVERIFY(r.finished);
         QVERIFY2(r.exitCode == 0 && Setupc::installSucceeded(r.out), qPrintable(r.err));
         QCOMPARE(list().out, QString("CNCA0 PortName=COM7\nCNCB0 PortName=COM8\n"));
@@ -149,7 +127,7 @@ private slots:
     {
         INSTALL("COM5", "COM6");
         INSTALL("COM3", "COM4");
-        const Result first = list();
+        const Run first = list();
         QCOMPARE(first.exitCode, 0);
         QCOMPARE(first.out, QString("CNCA0 PortName=COM5\nCNCB0 PortName=COM6\n"
                                     "CNCA1 PortName=COM3\nCNCB1 PortName=COM4\n"));
@@ -181,7 +159,7 @@ private slots:
         const QString before = list().out;
         if (foreignPort)
             QVERIFY(QFile::link("/dev/null", port("COM7")));
-        const Result r = standin({request});
+        const Run r = standin({request});
         QVERIFY(r.finished);
         QVERIFY(r.exitCode != 0);
         QVERIFY2(!Setupc::installSucceeded(r.out), qPrintable(r.out));
@@ -201,7 +179,7 @@ private slots:
         QTRY_VERIFY(socats("COM5").isEmpty());
         QVERIFY(linked("COM5")); // killed outright, socat could not tidy up
 
-        const Result r = list();
+        const Run r = list();
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QString());
         QVERIFY(!linked("COM5") && !linked("COM6"));
@@ -218,7 +196,7 @@ private slots:
         // A socat that ignores the polite request must still be gone when remove returns.
         QCOMPARE(socats("COM5").size(), 1);
         ::kill(socats("COM5").first(), SIGSTOP);
-        const Result r = standin(Setupc::removeArgs(0));
+        const Run r = standin(Setupc::removeArgs(0));
         QVERIFY(r.finished);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(Setupc::portNames(r.out), (QStringList{"COM5", "COM6"}));
@@ -245,7 +223,7 @@ private slots:
     {
         QFETCH(QStringList, args);
         INSTALL("COM5", "COM6");
-        const Result r = standin(args);
+        const Run r = standin(args);
         QVERIFY(r.finished);
         QVERIFY(r.exitCode != 0);
         QVERIFY(!r.err.isEmpty());
@@ -258,7 +236,7 @@ private slots:
         INSTALL("COM5", "COM6");
         INSTALL("COM3", "COM4");
         INSTALL("COM10", "COM11");
-        const Result r = standin(Setupc::uninstallArgs());
+        const Run r = standin(Setupc::uninstallArgs());
         QVERIFY(r.finished);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(list().out, QString());
@@ -277,7 +255,7 @@ private slots:
     void usage()
     {
         QFETCH(QStringList, args);
-        const Result r = standin(args);
+        const Run r = standin(args);
         QVERIFY(r.finished);
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(r.out, QString());
@@ -297,9 +275,9 @@ private slots:
             runs.push_back(std::make_unique<QProcess>());
             runs.back()->start(QStringLiteral(STANDIN_PATH), {request});
         }
-        QList<Result> results;
+        QList<Run> results;
         for (auto &p : runs)
-            results << finish(*p);
+            results << TestSupport::finish(*p);
         for (int i = 0; i < 3; ++i)
             QVERIFY2(Setupc::installSucceeded(results[i].out), qPrintable(results[i].err));
         // one of the two wanting COM20 gets it

@@ -3,24 +3,16 @@
 // every byte compared, and (when VCOM_SOAK_SECONDS is set) a long soak of both together.
 #include "mainwindow.h"
 #include "qpipemap.h"
-#include "serialports.h"
 
 #include "testsupport.h"
 #include "windowtest.h"
 
 #include <QAction>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
-#include <QMutex>
-#include <QSerialPort>
-#include <QStatusBar>
-#include <QTableWidget>
 #include <QThread>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,213 +32,19 @@ int countEntries(const char *dir)
 int openDescriptors() { return countEntries("/proc/self/fd"); }
 int threadCount() { return countEntries("/proc/self/task"); }
 
-// Runs the event loop until cond holds or timeoutMs pass; returns at once when it holds, so a
-// thousand waits cost no more than the events they wait for.
-bool waitUntil(const std::function<bool()> &cond, int timeoutMs)
-{
-    if (cond())
-        return true;
-    QElapsedTimer timer;
-    timer.start();
-    QTimer wake;
-    wake.start(10);
-    while (!cond()) {
-        if (timer.elapsed() > timeoutMs)
-            return cond();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return true;
-}
-
-// Compares what arrives, in order, with the stream that was sent, without keeping either.
-class Checker
-{
-public:
-    explicit Checker(quint32 seed)
-        : m_expect(seed)
-    {
-    }
-    void feed(const QByteArray &data)
-    {
-        const QByteArray expected = m_expect.next(data.size());
-        if (m_firstBad < 0 && data != expected) {
-            int i = 0;
-            while (i < data.size() && data.at(i) == expected.at(i))
-                ++i;
-            m_firstBad = checked + i;
-        }
-        checked += data.size();
-    }
-    bool ok() const { return m_firstBad < 0; }
-    qint64 firstBad() const { return m_firstBad; }
-    qint64 checked = 0;
-
-private:
-    Stream m_expect;
-    qint64 m_firstBad = -1;
-};
-
 } // namespace
-
-// One connection's traffic: the user's work port and the TCP peer each send a stream to the
-// other, bounded by an allowance, and each end checks what the other sent. The peer accepts
-// every connection the bridge makes and lets a finished one go at once.
-class Lane : public QObject
-{
-    Q_OBJECT
-public:
-    explicit Lane(quint32 seed)
-        : m_upOut(seed)
-        , m_downOut(seed + 7919)
-        , m_upIn(seed)
-        , m_downIn(seed + 7919)
-    {
-        connect(&m_server, &QTcpServer::newConnection, this, &Lane::onNewConnection);
-        connect(&m_work, &QSerialPort::readyRead, this, [this] { m_downIn.feed(m_work.readAll()); });
-        connect(&m_work, &QSerialPort::bytesWritten, this, &Lane::pump);
-    }
-
-    bool setUp(QString *why)
-    {
-        if (!m_pair.start(why))
-            return false;
-        if (!m_server.listen(QHostAddress::LocalHost, 0)) {
-            *why = m_server.errorString();
-            return false;
-        }
-        return true;
-    }
-    bool openWork()
-    {
-        m_work.setPortName(m_pair.workEnd());
-        return m_work.open(QIODevice::ReadWrite);
-    }
-
-    QString nullEnd() const { return m_pair.nullEnd(); }
-    quint16 port() const { return m_server.serverPort(); }
-
-    // Lets each side send n more bytes.
-    void allow(qint64 n)
-    {
-        m_upBudget += n;
-        m_downBudget += n;
-        pump();
-    }
-    // Nothing more is sent beyond what already was.
-    void hold()
-    {
-        m_upBudget = m_upSent;
-        m_downBudget = m_downSent;
-    }
-    bool drained() const { return m_upIn.checked == m_upSent && m_downIn.checked == m_downSent; }
-    bool intact() const { return m_upIn.ok() && m_downIn.ok(); }
-    qint64 bytesChecked() const { return m_upIn.checked + m_downIn.checked; }
-    QString report() const
-    {
-        return QStringLiteral("up %1/%2 (first bad %3), down %4/%5 (first bad %6)")
-            .arg(m_upIn.checked)
-            .arg(m_upSent)
-            .arg(m_upIn.firstBad())
-            .arg(m_downIn.checked)
-            .arg(m_downSent)
-            .arg(m_downIn.firstBad());
-    }
-
-    int accepted = 0;
-    int live = 0;
-
-public slots:
-    void pump()
-    {
-        // Queues stay short, so a side that stalls shows up as a stall and not as memory.
-        const qint64 queue = 64 * 1024;
-        const int block = 16 * 1024;
-        while (m_work.isOpen() && m_upSent < m_upBudget && m_work.bytesToWrite() < queue) {
-            const int n = int(qMin<qint64>(block, m_upBudget - m_upSent));
-            m_work.write(m_upOut.next(n));
-            m_upSent += n;
-        }
-        while (m_client && m_client->state() == QAbstractSocket::ConnectedState && m_downSent < m_downBudget
-               && m_client->bytesToWrite() < queue) {
-            const int n = int(qMin<qint64>(block, m_downBudget - m_downSent));
-            m_client->write(m_downOut.next(n));
-            m_downSent += n;
-        }
-    }
-
-private:
-    void onNewConnection()
-    {
-        while (QTcpSocket *s = m_server.nextPendingConnection()) {
-            ++accepted;
-            ++live;
-            m_client = s;
-            connect(s, &QTcpSocket::readyRead, this, [this, s] { m_upIn.feed(s->readAll()); });
-            connect(s, &QTcpSocket::bytesWritten, this, &Lane::pump);
-            connect(s, &QTcpSocket::disconnected, this, [this, s] {
-                --live;
-                s->deleteLater();
-            });
-            pump();
-        }
-    }
-
-    PtyPair m_pair;
-    QTcpServer m_server;
-    QSerialPort m_work;
-    QPointer<QTcpSocket> m_client;
-    Stream m_upOut;
-    Stream m_downOut;
-    Checker m_upIn;
-    Checker m_downIn;
-    qint64 m_upSent = 0;
-    qint64 m_downSent = 0;
-    qint64 m_upBudget = 0;
-    qint64 m_downBudget = 0;
-};
 
 class TestStress : public QObject
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_work;
-    QString m_oldDir;
-    QStringList m_links;
+    std::unique_ptr<ScratchFolder> m_work;
+    ComLinks m_links;
     QStringList m_summary;
     int m_soakSeconds = 0;
 
     bool longRun() const { return m_soakSeconds > 0; }
-
-    QString comLink(int number, const QString &target)
-    {
-        const QString dir = SerialPorts::virtualPortDir();
-        QDir().mkpath(dir);
-        const QString name = QStringLiteral("COM%1").arg(number);
-        const QString link = dir + QLatin1Char('/') + name;
-        QFile::remove(link);
-        if (!QFile::link(target, link))
-            qWarning("cannot make the link %s", qPrintable(link));
-        m_links << link;
-        return name;
-    }
-
-    static void writePipes(const QJsonArray &pipes)
-    {
-        QFile f("pipes.json");
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(pipes).toJson());
-    }
-
-    static QJsonObject pipe(int id, const QString &portNull, int port)
-    {
-        return QJsonObject{{"id", id},          {"name", QString("Нагрузка %1").arg(id)},
-                           {"note", "stress"},  {"port_work", "COM98"},
-                           {"port_null", portNull}, {"ipaddr", "127.0.0.1"},
-                           {"ipport", port}};
-    }
-
 
     // Four lanes, a window with a row for each, every connection started.
     void startFour(std::vector<std::unique_ptr<Lane>> &lanes, std::unique_ptr<MainWindow> &w, quint32 seed)
@@ -256,9 +54,9 @@ private:
             lanes.push_back(std::make_unique<Lane>(seed + quint32(i)));
             QString why;
             QVERIFY2(lanes.back()->setUp(&why), qPrintable(why));
-            pipes.append(pipe(i + 1, comLink(41 + i, lanes.back()->nullEnd()), lanes.back()->port()));
+            pipes.append(pipe(i + 1, m_links.make(41 + i, lanes.back()->nullEnd()), lanes.back()->port()));
         }
-        writePipes(pipes);
+        QVERIFY(writePipes(pipes));
         w = makeWindow();
         for (int i = 0; i < 4; ++i) {
             clickRow(*w, i);
@@ -281,19 +79,14 @@ private slots:
 
     void init()
     {
-        m_work = std::make_unique<QTemporaryDir>();
+        m_work = std::make_unique<ScratchFolder>();
         QVERIFY(m_work->isValid());
-        m_oldDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_work->path()));
         MessageLog::takeWarnings();
     }
 
     void cleanup()
     {
-        for (const QString &link : qAsConst(m_links))
-            QFile::remove(link);
         m_links.clear();
-        QDir::setCurrent(m_oldDir);
         m_work.reset();
         for (const QString &text : MessageLog::takeWarnings())
             QVERIFY2(!text.contains("QThread: Destroyed"), qPrintable(text));
@@ -319,7 +112,7 @@ private slots:
         Lane lane(1);
         QString why;
         QVERIFY2(lane.setUp(&why), qPrintable(why));
-        writePipes({pipe(1, comLink(31, lane.nullEnd()), lane.port())});
+        QVERIFY(writePipes({pipe(1, m_links.make(31, lane.nullEnd()), lane.port())}));
         auto w = makeWindow();
         QVERIFY(lane.openWork());
         clickRow(*w, 0);

@@ -4,8 +4,10 @@
 
 #include "mainwindow.h"
 #include "qpipemap.h"
+#include "serialports.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMutex>
@@ -32,6 +34,37 @@ inline QString privateXdgFolder(const char *variable)
     qputenv(variable, path.toLocal8Bit());
     return path;
 }
+
+// COM links of the test's own in the virtual-port folder: a connection's port named the way the
+// user picks it, so the edit dialog lists and keeps it. Removed by clear() and with the object.
+class ComLinks
+{
+public:
+    ~ComLinks() { clear(); }
+
+    QString make(int number, const QString &target)
+    {
+        const QString dir = SerialPorts::virtualPortDir();
+        QDir().mkpath(dir);
+        const QString name = QStringLiteral("COM%1").arg(number);
+        const QString link = dir + QLatin1Char('/') + name;
+        QFile::remove(link);
+        if (!QFile::link(target, link))
+            qWarning("cannot make the link %s", qPrintable(link));
+        m_links << link;
+        return name;
+    }
+
+    void clear()
+    {
+        for (const QString &link : qAsConst(m_links))
+            QFile::remove(link);
+        m_links.clear();
+    }
+
+private:
+    QStringList m_links;
+};
 
 inline QTableWidget *table(MainWindow &w)
 {
