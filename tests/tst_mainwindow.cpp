@@ -24,6 +24,7 @@
 #include <QToolBar>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 using namespace GuiTest;
@@ -368,6 +369,38 @@ private slots:
         QTRY_VERIFY(showsPicture(*w, 0, ":/images/con33.png"));
     }
 
+    void relaysWhileTheWindowIsBusy()
+    {
+        // A setupc.exe run or any other long step holds this thread up: the relay goes on in
+        // its own thread all the same. The echo peer is a process of its own for that reason.
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        const quint16 port = closedPort();
+        QProcess echo;
+        echo.start(findTool("socat"), {QString("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port), "EXEC:cat"});
+        QVERIFY(echo.waitForStarted());
+        QVERIFY(writePipes({pipe(1, pair.nullEnd(), port)}));
+        auto w = makeWindow();
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        // socat may not listen yet at the first try; the connection tries again by itself
+        QTRY_COMPARE_WITH_TIMEOUT(collection(*w)->itemById(1)->state(), QPipeItem::PipeConnect, 5000);
+        std::atomic<bool> echoed{false};
+        connect(collection(*w)->itemById(1), &QPipeItem::readSocketBuffer, this,
+                [&echoed](const QByteArray &) { echoed = true; }, Qt::DirectConnection);
+        QSerialPort work;
+        work.setPortName(pair.workEnd());
+        QVERIFY(work.open(QIODevice::ReadWrite));
+        work.write("ping");
+        QVERIFY(work.waitForBytesWritten(1000));
+        QThread::msleep(1500);
+        QVERIFY2(echoed, "nothing was relayed while the window's thread was busy");
+        QCOMPARE(readAtLeast(work, 4), QByteArray("ping"));
+        action(*w, "actStop")->trigger();
+        echo.kill();
+        echo.waitForFinished();
+    }
+
     void startedConnectionsComeBackAtTheNextStart()
     {
         // However the program ends, what was started is started again; what was stopped is not.
@@ -610,12 +643,6 @@ private slots:
 
 private:
     static QCheckBox *a_boxOf(MainWindow &w) { return w.findChild<QCheckBox *>(); }
-
-    static bool showsPicture(MainWindow &w, int row, const char *picture)
-    {
-        auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
-        return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(picture).toImage();
-    }
 
     static QStringList savedNames()
     {

@@ -103,11 +103,17 @@ inline void clickRow(MainWindow &w, int row, bool twice = false)
         QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
 }
 
-// Whether the row's state cell shows the picture of a running connection.
-inline bool showsConnected(MainWindow &w, int row)
+// Whether the row's state cell shows the picture: con33.png (up on both sides), discon33.png
+// (stopped) or delay.png (started, waiting for a side).
+inline bool showsPicture(MainWindow &w, int row, const char *picture)
 {
     auto *label = qobject_cast<QLabel *>(table(w)->cellWidget(row, 2));
-    return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(":/images/con33.png").toImage();
+    return label && label->pixmap(Qt::ReturnByValue).toImage() == QPixmap(picture).toImage();
+}
+
+inline bool showsConnected(MainWindow &w, int row)
+{
+    return showsPicture(w, row, ":/images/con33.png");
 }
 
 inline std::unique_ptr<MainWindow> makeWindow()
