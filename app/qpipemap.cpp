@@ -83,12 +83,13 @@ void setKeepAlive(QTcpSocket *socket)
 #endif
 }
 
-// Whether the system still holds bytes of ours that the peer has not taken.
+// Whether the system still holds bytes of ours it could not send yet (the peer's window is
+// closed). Bytes sent and not yet acknowledged do not count: a FIN goes out behind them at once.
 bool systemHoldsUnsent(QTcpSocket *socket)
 {
 #ifdef Q_OS_LINUX
     int queued = 0;
-    return ::ioctl(int(socket->socketDescriptor()), SIOCOUTQ, &queued) == 0 && queued > 0;
+    return ::ioctl(int(socket->socketDescriptor()), SIOCOUTQNSD, &queued) == 0 && queued > 0;
 #else
     Q_UNUSED(socket)
     return false;
