@@ -121,7 +121,11 @@ private:
     }
 
 private slots:
-    void initTestCase() { m_savedRuntime = qgetenv("XDG_RUNTIME_DIR"); }
+    void initTestCase()
+    {
+        m_savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        GuiTest::watchUnplanned();
+    }
 
     void cleanupTestCase()
     {
@@ -157,6 +161,7 @@ private slots:
         m_dialog = nullptr;
         FakeSetupc::remove();
         m_tmp.reset();
+        GuiTest::checkNoUnplanned();
     }
 
     void opensWithoutListing()

@@ -69,6 +69,7 @@ private slots:
     void initTestCase()
     {
         Q_INIT_RESOURCE(resurce);
+        GuiTest::watchUnplanned();
         // Virtual ports of our own, so the dialog always has some to list.
         QVERIFY(m_runtime.isValid());
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
@@ -79,6 +80,8 @@ private slots:
         }
         QVERIFY(SerialPorts::portNames().contains("COM7"));
     }
+
+    void cleanup() { GuiTest::checkNoUnplanned(); }
 
     void freshDialogAddsSixKeys()
     {

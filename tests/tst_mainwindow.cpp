@@ -64,6 +64,7 @@ private slots:
     {
         // A window closed by a test must not end the test's own event loop.
         QApplication::setQuitOnLastWindowClosed(false);
+        watchUnplanned();
     }
 
     void init()
@@ -73,7 +74,11 @@ private slots:
         QFile::remove(settingsFile());
     }
 
-    void cleanup() { m_work.reset(); }
+    void cleanup()
+    {
+        m_work.reset();
+        checkNoUnplanned();
+    }
 
     void frame()
     {

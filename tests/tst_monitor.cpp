@@ -1,6 +1,8 @@
 // The traffic monitor: its lines for given blocks, its length limit and live relayed traffic.
 #include "monitor.h"
 #include "qpipemap.h"
+
+#include "guitest.h"
 #include "testsupport.h"
 
 #include <QListWidget>
@@ -43,6 +45,9 @@ private:
     }
 
 private slots:
+    void initTestCase() { GuiTest::watchUnplanned(); }
+    void cleanup() { GuiTest::checkNoUnplanned(); }
+
     void lineForBlock_data()
     {
         QTest::addColumn<bool>("serial");
@@ -168,13 +173,11 @@ private slots:
         Traffic traffic;
         attach(traffic, monitor);
         QStringList seen;
-        QTimer::singleShot(0, [&] {
+        GuiTest::whenModal([&](QWidget *modal) {
             emit traffic.readSocketBuffer("x");
             seen = lines(monitor);
-            auto *button = QApplication::activeModalWidget()->findChild<QPushButton *>("pushButton");
-            QTest::mouseClick(button, Qt::LeftButton);
+            QTest::mouseClick(modal->findChild<QPushButton *>("pushButton"), Qt::LeftButton);
         });
-        QTimer::singleShot(5000, &monitor, [&] { monitor.done(99); });
         QCOMPARE(monitor.exec(), int(QDialog::Accepted));
         QCOMPARE(seen, QStringList{"[TCP] 0x78 x"});
         QVERIFY(!monitor.isVisible());
