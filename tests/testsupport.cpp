@@ -9,6 +9,13 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace TestSupport {
 
 QString findTool(const QString &name)
@@ -37,6 +44,39 @@ bool writeScript(const QString &path, const QByteArray &body)
            && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                               | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
                                               | QFile::ExeOther);
+}
+
+bool makeVirtualPortDir(const QString &dir, const QString &kind, QString *why)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(dir)
+    Q_UNUSED(kind)
+    *why = QStringLiteral("there is no virtual-port folder on Windows");
+    return false;
+#else
+    const QByteArray path = QFile::encodeName(dir);
+    if (kind == QLatin1String("link")) {
+        const QByteArray target = path + ".real";
+        if (::mkdir(target.constData(), 0700) != 0 || ::symlink(target.constData(), path.constData()) != 0) {
+            *why = QStringLiteral("cannot link %1 to a folder: %2").arg(dir, QString::fromLocal8Bit(strerror(errno)));
+            return false;
+        }
+        return true;
+    }
+    const bool foreign = kind == QLatin1String("foreign");
+    bool isMode = false;
+    const mode_t mode = foreign ? 0700 : mode_t(kind.toUInt(&isMode, 8));
+    if ((!foreign && !isMode) || ::mkdir(path.constData(), 0700) != 0 || ::chmod(path.constData(), mode) != 0) {
+        *why = QStringLiteral("cannot make %1 as \"%2\": %3").arg(dir, kind, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    // nobody, on Debian; any uid but ours would do.
+    if (foreign && ::chown(path.constData(), 65534, 65534) != 0) {
+        *why = QStringLiteral("making a folder another user owns takes root: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    return true;
+#endif
 }
 
 QJsonObject pipe(int id, const QString &portNull, int ipport, const QString &name)

@@ -31,6 +31,11 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 // Writes a bash script that everyone may run; false when that failed.
 bool writeScript(const QString &path, const QByteArray &body);
 
+// Makes the virtual-port folder dir the way a careless or hostile user may leave it: kind is a
+// mode ("700", "777", ...), "link" (a link to a private folder beside it) or "foreign" (another
+// user's, which takes root to make). False, with why, when it could not be made.
+bool makeVirtualPortDir(const QString &dir, const QString &kind, QString *why);
+
 // One connection as pipes.json holds it.
 QJsonObject pipe(int id, const QString &portNull, int ipport, const QString &name = QStringLiteral("Линия"));
 // Writes pipes.json in the current folder, where the window reads it.
