@@ -9,6 +9,7 @@
 #include "monitor.h"
 #include "msconfig.h"
 #include "qpipemap.h"
+#include "serialports.h"
 #include "setupc.h"
 
 #include <QCheckBox>
@@ -485,6 +486,10 @@ void MainWindow::sysGetPortList()
     for (int i = 0; i < pairs.size(); ++i)
         ui->plnText->appendPlainText(
             tr("Пара %1: %2-%3").arg(i).arg(pairs.at(i).first, pairs.at(i).second));
+    // The connection dialog then offers none of the folder's ports; the user is told why here.
+    const QString problem = SerialPorts::virtualPortDirProblem();
+    if (!problem.isEmpty())
+        ui->plnText->appendPlainText(tr("Virtual ports not used: %1").arg(problem));
 }
 
 bool MainWindow::sysDeleteAll()

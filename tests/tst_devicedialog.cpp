@@ -116,6 +116,7 @@ private:
         const QString dir = SerialPorts::virtualPortDir();
         QVERIFY(dir.startsWith(m_tmp->path()));
         QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         for (const QString &name : names)
             QVERIFY(QFile::link(QStringLiteral("/dev/null"), dir + QLatin1Char('/') + name));
     }

@@ -28,8 +28,9 @@ using namespace GuiTest;
 using namespace TestSupport;
 using namespace WindowTest;
 
-// Settings and the autostart entry go to a private folder.
+// Settings, the autostart entry and the virtual-port folder go to private folders.
 static const QString kConfigHome = WindowTest::privateXdgFolder("XDG_CONFIG_HOME");
+static const QString kRuntimeDir = WindowTest::privateXdgFolder("XDG_RUNTIME_DIR");
 
 class TestMainWindow : public QObject
 {
@@ -493,6 +494,19 @@ private slots:
         auto w2 = makeWindow();
         QVERIFY(!a_boxOf(*w2)->isChecked());
         QCOMPARE(readFile(entry), QByteArray("[Desktop Entry]\nType=Application\nName=other\nExec=/bin/true\n"));
+    }
+
+    void untrustedPortFolderIsNamedInTheLog()
+    {
+        const QString dir = kRuntimeDir + "/vcom";
+        QString failed;
+        QVERIFY2(makeVirtualPortDir(dir, "777", &failed), qPrintable(failed));
+        const auto remove = qScopeGuard([dir] { QDir(dir).removeRecursively(); });
+        QVERIFY(QFile::link("/dev/null", dir + "/COM5"));
+        auto w = makeWindow();
+        const QString log = w->findChild<QPlainTextEdit *>("plnText")->toPlainText();
+        QVERIFY2(log.split('\n').contains("Virtual ports not used: " + dir + " can be written by other users"),
+                 qPrintable(log));
     }
 
 private:
