@@ -408,7 +408,13 @@ n=1
 while [ -e "$here/call-$n" ]; do n=$((n + 1)); done
 printf '%s\0' "$@" >"$here/call-$n"
 request=${1%% *}
-[ -f "$here/$request.out" ] && cat "$here/$request.out"
+k=$(($(cat "$here/$request.calls" 2>/dev/null || echo 0) + 1))
+echo "$k" >"$here/$request.calls"
+if [ -f "$here/$request.out.$k" ]; then
+    cat "$here/$request.out.$k"
+elif [ -f "$here/$request.out" ]; then
+    cat "$here/$request.out"
+fi
 [ -f "$here/$request.err" ] && cat "$here/$request.err" >&2
 exit "$(cat "$here/$request.status" 2>/dev/null || echo 0)"
 )sh";
@@ -457,9 +463,10 @@ bool FakeSetupc::removeProgram()
     return QFile::remove(program());
 }
 
-bool FakeSetupc::setOutput(const QString &request, const QByteArray &bytes)
+bool FakeSetupc::setOutput(const QString &request, const QByteArray &bytes, int call)
 {
-    return writeFile(folder() + QLatin1Char('/') + request + QStringLiteral(".out"), bytes);
+    const QString suffix = call > 0 ? QStringLiteral(".out.%1").arg(call) : QStringLiteral(".out");
+    return writeFile(folder() + QLatin1Char('/') + request + suffix, bytes);
 }
 
 bool FakeSetupc::setErrorOutput(const QString &request, const QByteArray &bytes)

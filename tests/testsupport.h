@@ -265,7 +265,8 @@ public:
     // Only the program; the folder stays.
     bool removeProgram();
 
-    bool setOutput(const QString &request, const QByteArray &bytes);
+    // The output of every call of request, or with call > 0 of its call-th call only.
+    bool setOutput(const QString &request, const QByteArray &bytes, int call = 0);
     bool setErrorOutput(const QString &request, const QByteArray &bytes);
     bool setExitStatus(const QString &request, int status);
 
