@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QStatusTipEvent>
 #include <QThread>
 #include <QToolBar>
 #include <QUrl>
@@ -182,6 +183,15 @@ void MainWindow::createObjects()
 void MainWindow::onShowStatus(QString state)
 {
     ui->statusbar->showMessage(tr("Статус: %1").arg(state));
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    // Hovering a menu entry sends its status tip, empty for all of ours, and QMainWindow would
+    // show it in place of the status line. The status stays until the next one instead.
+    if (event->type() == QEvent::StatusTip && static_cast<QStatusTipEvent *>(event)->tip().isEmpty())
+        return true;
+    return QMainWindow::event(event);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <QSerialPort>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -494,6 +495,31 @@ private slots:
         auto w2 = makeWindow();
         QVERIFY(!a_boxOf(*w2)->isChecked());
         QCOMPARE(readFile(entry), QByteArray("[Desktop Entry]\nType=Application\nName=other\nExec=/bin/true\n"));
+    }
+
+    // Hovering an entry sends its status tip, and ours are empty: the status line must stay.
+    void statusStaysWhileMenusAreBrowsed()
+    {
+        auto w = makeWindow();
+        QCOMPARE(status(*w), QString("Статус: Error! Pipe collection load"));
+        QStringList hovered;
+        for (QAction *title : w->menuBar()->actions()) {
+            QMenu *menu = title->menu();
+            QTest::mouseClick(w->menuBar(), Qt::LeftButton, {}, w->menuBar()->actionGeometry(title).center());
+            QTRY_VERIFY(menu->isVisible());
+            for (QAction *entry : menu->actions()) {
+                if (entry->isSeparator())
+                    continue;
+                menu->setActiveAction(entry);
+                hovered << entry->text() + ": " + status(*w);
+            }
+            QTest::keyClick(menu, Qt::Key_Escape);
+            QTRY_VERIFY(!menu->isVisible());
+        }
+        QCOMPARE(hovered.size(), 10);
+        for (const QString &line : qAsConst(hovered))
+            QVERIFY2(line.endsWith(": Статус: Error! Pipe collection load"), qPrintable(line));
+        QCOMPARE(status(*w), QString("Статус: Error! Pipe collection load"));
     }
 
     void untrustedPortFolderIsNamedInTheLog()
