@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -245,6 +246,36 @@ TcpPeer::TcpPeer(bool echo, QObject *parent)
 bool TcpPeer::listen()
 {
     return m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+int baudRateInUse(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return -1;
+#else
+    const QString device = QFileInfo(path).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (device.isEmpty() || QFileInfo(fds.filePath(fd)).symLinkTarget() != device)
+            continue;
+        termios settings{};
+        if (::tcgetattr(fd.toInt(), &settings) != 0)
+            continue;
+        switch (::cfgetospeed(&settings)) {
+        case B1200: return 1200;
+        case B2400: return 2400;
+        case B4800: return 4800;
+        case B9600: return 9600;
+        case B19200: return 19200;
+        case B38400: return 38400;
+        case B57600: return 57600;
+        case B115200: return 115200;
+        default: return -1;
+        }
+    }
+    return -1;
+#endif
 }
 
 quint16 closedPort()

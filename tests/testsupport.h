@@ -244,6 +244,11 @@ private:
     qint64 m_downBudget = 0;
 };
 
+// The baud rate this process has set on the terminal device at path, as it has that device
+// open now (not through a new opening of its own); -1 when it has none open or the rate is not
+// a standard one.
+int baudRateInUse(const QString &path);
+
 // A free TCP port on 127.0.0.1 with nothing listening on it.
 quint16 closedPort();
 
