@@ -33,7 +33,11 @@ void DeviceDialog::on_btList_clicked()
 void DeviceDialog::sysPortList()
 {
     emit sendStatus(Setupc::programPath());
-    const QString output = Setupc::run(this, Setupc::listArgs());
+    showListing(Setupc::run(this, Setupc::listArgs()));
+}
+
+void DeviceDialog::showListing(const QString &output)
+{
     ui->lwCOM->addItem(output);
 
     listCOM = Setupc::portNames(output);
@@ -109,11 +113,11 @@ void DeviceDialog::on_btDel_clicked()
     const QList<QPair<QString, QString>> pairs = Setupc::pairs(listCOM);
     if (pair < 0 || pair >= pairs.size())
         return;
+    const QPair<QString, QString> asked = pairs.at(pair);
 
     const QMessageBox::StandardButton answer =
         QMessageBox::question(this, tr("Удаление пары портов"),
-                              tr("%1, Удалить порты ?")
-                                  .arg(pairs.at(pair).first + QStringLiteral(" <-> ") + pairs.at(pair).second),
+                              tr("%1, Удалить порты ?").arg(asked.first + QStringLiteral(" <-> ") + asked.second),
                               QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
@@ -124,13 +128,24 @@ void DeviceDialog::on_btDel_clicked()
         return;
     }
     ui->lwCOM->addItem(tr("Delete..."));
+
+    // A pair is named by its place in the listing, and every pair after one that ends moves up
+    // a place: the number goes out only while it still names the pair the user agreed to.
+    const QString current = Setupc::run(this, Setupc::listArgs());
+    const QList<QPair<QString, QString>> now = Setupc::pairs(Setupc::portNames(current));
+    if (pair >= now.size() || now.at(pair) != asked) {
+        ui->lwCOM->addItem(tr("%1<->%2 is no longer pair %3: nothing removed").arg(asked.first, asked.second).arg(pair));
+        showListing(current);
+        return;
+    }
     const QStringList args = Setupc::removeArgs(pair);
     ui->lwCOM->addItem(tr("Command: ") + args.join(QLatin1Char(' ')));
     emit sendStatus(Setupc::programPath() + tr(" delete device"));
 
-    // Shown only: what setupc.exe says about a removal is not judged, and the old listing stays
-    // until the user refreshes.
+    // What setupc.exe says about a removal is shown, not judged. The listing after it is what
+    // the next removal's number must refer to.
     ui->lwCOM->addItem(Setupc::run(this, args));
+    sysPortList();
 }
 
 void DeviceDialog::on_btCancel_clicked()

@@ -33,6 +33,8 @@ private slots:
 private:
     bool sysAddDevice(const QString &first, const QString &second);
     void sysPortList();
+    // Adds a list output and its pairs to the list, and takes its names as the current ones.
+    void showListing(const QString &output);
 
     Ui::DeviceDialog *ui;
     // The port names of the latest listing, in output order; two neighbours form one pair.

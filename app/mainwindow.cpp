@@ -9,6 +9,7 @@
 #include "monitor.h"
 #include "msconfig.h"
 #include "qpipemap.h"
+#include "serialports.h"
 #include "setupc.h"
 
 #include <QCheckBox>
@@ -21,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QStatusTipEvent>
 #include <QThread>
 #include <QToolBar>
 #include <QUrl>
@@ -190,6 +192,15 @@ void MainWindow::createObjects()
 void MainWindow::onShowStatus(QString state)
 {
     ui->statusbar->showMessage(tr("Статус: %1").arg(state));
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    // Hovering a menu entry sends its status tip, empty for all of ours, and QMainWindow would
+    // show it in place of the status line. The status stays until the next one instead.
+    if (event->type() == QEvent::StatusTip && static_cast<QStatusTipEvent *>(event)->tip().isEmpty())
+        return true;
+    return QMainWindow::event(event);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -605,6 +616,10 @@ void MainWindow::sysGetPortList()
     for (int i = 0; i < pairs.size(); ++i)
         ui->plnText->appendPlainText(
             tr("Пара %1: %2-%3").arg(i).arg(pairs.at(i).first, pairs.at(i).second));
+    // The connection dialog then offers none of the folder's ports; the user is told why here.
+    const QString problem = SerialPorts::virtualPortDirProblem();
+    if (!problem.isEmpty())
+        ui->plnText->appendPlainText(tr("Virtual ports not used: %1").arg(problem));
 }
 
 bool MainWindow::sysDeleteAll()

@@ -54,6 +54,7 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     // Connected in code to the autorun check box, which is made after the form's by-name

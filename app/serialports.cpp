@@ -1,15 +1,17 @@
 #include "serialports.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
 #include <algorithm>
+#include <cerrno>
 
 #ifndef Q_OS_WIN
+#include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace {
 
@@ -18,7 +20,15 @@ int comNumber(const QString &name)
     return name.mid(3).toInt();
 }
 
+// A pseudo-terminal, or any serial device, is a character device; a file or a folder never is.
+bool leadsToCharDevice(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
 } // namespace
+#endif
 
 QStringList SerialPorts::portNames()
 {
@@ -38,11 +48,10 @@ QString SerialPorts::devicePath(const QString &name)
 #ifdef Q_OS_WIN
     return name;
 #else
-    const QString dir = virtualPortDir();
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || !virtualPortDirProblem().isEmpty())
         return name;
-    const QFileInfo link(dir + QLatin1Char('/') + name);
-    if (!link.isSymLink() && !link.exists())
+    const QFileInfo link(virtualPortDir() + QLatin1Char('/') + name);
+    if (!leadsToCharDevice(link.absoluteFilePath()))
         return name;
     // Open the device itself, not the link: the port's lock file is named after the device.
     const QString target = link.canonicalFilePath();
@@ -62,21 +71,47 @@ QString SerialPorts::virtualPortDir()
 #endif
 }
 
+QString SerialPorts::virtualPortDirProblem()
+{
+#ifdef Q_OS_WIN
+    return QString();
+#else
+    const QString dir = virtualPortDir();
+    struct stat st;
+    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0)
+        return errno == ENOENT ? QString() : QStringLiteral("%1 cannot be examined").arg(dir);
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("%1 is a link, not a folder").arg(dir);
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 is not a folder").arg(dir);
+    if (st.st_uid != geteuid())
+        return QStringLiteral("%1 belongs to another user").arg(dir);
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("%1 can be written by other users").arg(dir);
+    return QString();
+#endif
+}
+
 QStringList SerialPorts::virtualPortNames()
 {
+#ifdef Q_OS_WIN
+    return {};
+#else
     const QString dir = virtualPortDir();
-    if (dir.isEmpty())
+    if (!virtualPortDirProblem().isEmpty())
         return {};
     static const QRegularExpression comName(QStringLiteral("^COM\\d+$"));
     QStringList names;
     const QFileInfoList entries = QDir(dir).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
-        // A link whose pseudo-terminal is gone (its pair was removed) is not a port.
-        if (comName.match(entry.fileName()).hasMatch() && entry.exists())
+        // A link whose pseudo-terminal is gone (its pair was removed) is not a port, nor is one
+        // that leads to a file.
+        if (comName.match(entry.fileName()).hasMatch() && leadsToCharDevice(entry.absoluteFilePath()))
             names << entry.fileName();
     }
     std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
         return comNumber(a) < comNumber(b);
     });
     return names;
+#endif
 }

@@ -13,15 +13,22 @@ public:
     static QStringList portNames();
 
     // What QSerialPort must open for a port name: on Windows the name itself; elsewhere a COM
-    // link of the virtual-port folder resolves to its device, and any other name (a system
-    // port such as ttyUSB0, or a full path) passes through unchanged.
+    // link of a trusted virtual-port folder that leads to a character device resolves to that
+    // device, and any other name (a system port such as ttyUSB0, or a full path) passes through
+    // unchanged.
     static QString devicePath(const QString &name);
 
     // The folder holding the virtual port links: $XDG_RUNTIME_DIR/vcom when that variable is
     // set, else /tmp/vcom-<uid>. Empty on Windows, where the ports are the driver's.
     static QString virtualPortDir();
 
-    // The COM links present in the virtual-port folder, sorted by their number.
+    // Why the virtual-port folder is not used, in one line; empty when it is, or when there is
+    // none yet. It is used only as a real folder, owned by this user and writable by no one
+    // else: anyone who could place a link there could take a connection's traffic.
+    static QString virtualPortDirProblem();
+
+    // The COM links of a trusted virtual-port folder that lead to character devices, sorted by
+    // their number.
     static QStringList virtualPortNames();
 };
 

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTest>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -179,6 +180,32 @@ private:
     QPointer<QWidget> m_answered;
     QTimer m_timer;
 };
+
+// Called once by a GUI test (initTestCase): from then on a modal widget that comes up while no
+// step of the test waits for one is noted and dismissed, so the test fails with its text
+// (checkNoUnplanned) instead of hanging until CTest gives up.
+inline void watchUnplanned()
+{
+    static QPointer<QTimer> timer;
+    if (timer)
+        return;
+    timer = new QTimer(qApp);
+    timer->setInterval(20);
+    QObject::connect(timer.data(), &QTimer::timeout, [] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible() && watch().waiting == 0 && !watch().busy.contains(modal))
+            noteUnplanned(modal);
+    });
+    timer->start();
+}
+
+// Fails the running test with what came up unplanned since the last call (cleanup()).
+inline void checkNoUnplanned()
+{
+    const QStringList seen = watch().unplanned;
+    watch().unplanned.clear();
+    QVERIFY2(seen.isEmpty(), qPrintable(QStringLiteral("closed what the test did not plan: ") + seen.join(QStringLiteral(" | "))));
+}
 
 // Picks the entry with text from the next popup menu (or closes it when text is empty).
 inline void pickFromMenu(const QString &text, QStringList *entries = nullptr, int timeoutMs = 10000)

@@ -9,6 +9,14 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 namespace TestSupport {
 
 QString findTool(const QString &name)
@@ -37,6 +45,39 @@ bool writeScript(const QString &path, const QByteArray &body)
            && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                               | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
                                               | QFile::ExeOther);
+}
+
+bool makeVirtualPortDir(const QString &dir, const QString &kind, QString *why)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(dir)
+    Q_UNUSED(kind)
+    *why = QStringLiteral("there is no virtual-port folder on Windows");
+    return false;
+#else
+    const QByteArray path = QFile::encodeName(dir);
+    if (kind == QLatin1String("link")) {
+        const QByteArray target = path + ".real";
+        if (::mkdir(target.constData(), 0700) != 0 || ::symlink(target.constData(), path.constData()) != 0) {
+            *why = QStringLiteral("cannot link %1 to a folder: %2").arg(dir, QString::fromLocal8Bit(strerror(errno)));
+            return false;
+        }
+        return true;
+    }
+    const bool foreign = kind == QLatin1String("foreign");
+    bool isMode = false;
+    const mode_t mode = foreign ? 0700 : mode_t(kind.toUInt(&isMode, 8));
+    if ((!foreign && !isMode) || ::mkdir(path.constData(), 0700) != 0 || ::chmod(path.constData(), mode) != 0) {
+        *why = QStringLiteral("cannot make %1 as \"%2\": %3").arg(dir, kind, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    // nobody, on Debian; any uid but ours would do.
+    if (foreign && ::chown(path.constData(), 65534, 65534) != 0) {
+        *why = QStringLiteral("making a folder another user owns takes root: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    return true;
+#endif
 }
 
 QJsonObject pipe(int id, const QString &portNull, int ipport, const QString &name)
@@ -207,6 +248,36 @@ bool TcpPeer::listen()
     return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
+int baudRateInUse(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return -1;
+#else
+    const QString device = QFileInfo(path).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (device.isEmpty() || QFileInfo(fds.filePath(fd)).symLinkTarget() != device)
+            continue;
+        termios settings{};
+        if (::tcgetattr(fd.toInt(), &settings) != 0)
+            continue;
+        switch (::cfgetospeed(&settings)) {
+        case B1200: return 1200;
+        case B2400: return 2400;
+        case B4800: return 4800;
+        case B9600: return 9600;
+        case B19200: return 19200;
+        case B38400: return 38400;
+        case B57600: return 57600;
+        case B115200: return 115200;
+        default: return -1;
+        }
+    }
+    return -1;
+#endif
+}
+
 quint16 closedPort()
 {
     QTcpServer probe;
@@ -368,7 +439,13 @@ n=1
 while [ -e "$here/call-$n" ]; do n=$((n + 1)); done
 printf '%s\0' "$@" >"$here/call-$n"
 request=${1%% *}
-[ -f "$here/$request.out" ] && cat "$here/$request.out"
+k=$(($(cat "$here/$request.calls" 2>/dev/null || echo 0) + 1))
+echo "$k" >"$here/$request.calls"
+if [ -f "$here/$request.out.$k" ]; then
+    cat "$here/$request.out.$k"
+elif [ -f "$here/$request.out" ]; then
+    cat "$here/$request.out"
+fi
 [ -f "$here/$request.err" ] && cat "$here/$request.err" >&2
 exit "$(cat "$here/$request.status" 2>/dev/null || echo 0)"
 )sh";
@@ -417,9 +494,10 @@ bool FakeSetupc::removeProgram()
     return QFile::remove(program());
 }
 
-bool FakeSetupc::setOutput(const QString &request, const QByteArray &bytes)
+bool FakeSetupc::setOutput(const QString &request, const QByteArray &bytes, int call)
 {
-    return writeFile(folder() + QLatin1Char('/') + request + QStringLiteral(".out"), bytes);
+    const QString suffix = call > 0 ? QStringLiteral(".out.%1").arg(call) : QStringLiteral(".out");
+    return writeFile(folder() + QLatin1Char('/') + request + suffix, bytes);
 }
 
 bool FakeSetupc::setErrorOutput(const QString &request, const QByteArray &bytes)

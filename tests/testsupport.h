@@ -31,6 +31,11 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 // Writes a bash script that everyone may run; false when that failed.
 bool writeScript(const QString &path, const QByteArray &body);
 
+// Makes the virtual-port folder dir the way a careless or hostile user may leave it: kind is a
+// mode ("700", "777", ...), "link" (a link to a private folder beside it) or "foreign" (another
+// user's, which takes root to make). False, with why, when it could not be made.
+bool makeVirtualPortDir(const QString &dir, const QString &kind, QString *why);
+
 // One connection as pipes.json holds it.
 QJsonObject pipe(int id, const QString &portNull, int ipport, const QString &name = QStringLiteral("Линия"));
 // Writes pipes.json in the current folder, where the window reads it.
@@ -239,6 +244,11 @@ private:
     qint64 m_downBudget = 0;
 };
 
+// The baud rate this process has set on the terminal device at path, as it has that device
+// open now (not through a new opening of its own); -1 when it has none open or the rate is not
+// a standard one.
+int baudRateInUse(const QString &path);
+
 // A free TCP port on 127.0.0.1 with nothing listening on it.
 quint16 closedPort();
 
@@ -260,7 +270,8 @@ public:
     // Only the program; the folder stays.
     bool removeProgram();
 
-    bool setOutput(const QString &request, const QByteArray &bytes);
+    // The output of every call of request, or with call > 0 of its call-th call only.
+    bool setOutput(const QString &request, const QByteArray &bytes, int call = 0);
     bool setErrorOutput(const QString &request, const QByteArray &bytes);
     bool setExitStatus(const QString &request, int status);
 

@@ -54,7 +54,10 @@ private:
     static QString folder() { return FakeSetupc::folder(); }
     static QString program() { return FakeSetupc::program(); }
 
-    void setOutput(const QString &request, const QByteArray &bytes) { QVERIFY(m_fake.setOutput(request, bytes)); }
+    void setOutput(const QString &request, const QByteArray &bytes, int call = 0)
+    {
+        QVERIFY(m_fake.setOutput(request, bytes, call));
+    }
     QList<QStringList> calls() const { return m_fake.calls(); }
 
     QStringList statuses() const
@@ -116,12 +119,17 @@ private:
         const QString dir = SerialPorts::virtualPortDir();
         QVERIFY(dir.startsWith(m_tmp->path()));
         QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         for (const QString &name : names)
             QVERIFY(QFile::link(QStringLiteral("/dev/null"), dir + QLatin1Char('/') + name));
     }
 
 private slots:
-    void initTestCase() { m_savedRuntime = qgetenv("XDG_RUNTIME_DIR"); }
+    void initTestCase()
+    {
+        m_savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        GuiTest::watchUnplanned();
+    }
 
     void cleanupTestCase()
     {
@@ -157,6 +165,7 @@ private slots:
         m_dialog = nullptr;
         FakeSetupc::remove();
         m_tmp.reset();
+        GuiTest::checkNoUnplanned();
     }
 
     void opensWithoutListing()
@@ -386,6 +395,9 @@ private slots:
         m_status->clear();
         const QByteArray removed = "Removed CNCA0 PortName=COM5\nRemoved CNCB0 PortName=COM6\n";
         setOutput(QStringLiteral("remove"), removed);
+        // The listing just before the removal is the one the refresh showed; after it, another.
+        const QByteArray after = "CNCA0 PortName=COM9\nCNCB0 PortName=COM10\n";
+        setOutput(QStringLiteral("list"), after, 3);
         if (!tool)
             QVERIFY(m_fake.removeProgram());
 
@@ -405,10 +417,11 @@ private slots:
 
         const QList<QStringList> made = calls().mid(callsBefore);
         if (pair >= 0) {
-            QCOMPARE(made, (QList<QStringList>{{"remove", QString::number(pair)}}));
+            QCOMPARE(made, (QList<QStringList>{{"list"}, {"remove", QString::number(pair)}, {"list"}}));
             QCOMPARE(rowTexts(list()),
-                     (QStringList{"Delete...", "Command: remove " + QString::number(pair), QString::fromLatin1(removed)}));
-            QCOMPARE(statuses(), QStringList{program() + " delete device"});
+                     (QStringList{"Delete...", "Command: remove " + QString::number(pair), QString::fromLatin1(removed),
+                                  QString::fromLatin1(after), "Порты 0: COM9<->COM10"}));
+            QCOMPARE(statuses(), (QStringList{program() + " delete device", program()}));
         } else {
             QVERIFY(made.isEmpty());
             QCOMPARE(statuses(), QStringList());
@@ -419,15 +432,41 @@ private slots:
         }
     }
 
-    void removeKeepsTheListing()
+    // The pairs after a removed one move up a place: a second remove, without a refresh, must
+    // ask about the pair that now has the number, not the one just removed.
+    void removeListsThePairsAgain()
     {
         refresh(TwoPairs);
-        clickRow(2);
+        clickRow(1);
+        setOutput(QStringLiteral("list"), "CNCA0 PortName=COM7\nCNCB0 PortName=COM8\n", 3);
         press(QStringLiteral("btDel"), {QMessageBox::Yes});
-        // The removal's output is not read: the same pair is still the one offered.
         press(QStringLiteral("btDel"), {QMessageBox::No});
         QCOMPARE(m_boxes.size(), 2);
+        QCOMPARE(m_boxes.at(0).text, QStringLiteral("COM5 <-> COM6, Удалить порты ?"));
         QCOMPARE(m_boxes.at(1).text, QStringLiteral("COM7 <-> COM8, Удалить порты ?"));
+    }
+
+    // A pair that ended between the refresh and the click has moved the others: the number the
+    // user chose now names another pair, or none, and nothing may be removed.
+    void removeRefusesAStaleListing_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("the next pair took its number") << 1 << "COM5<->COM6 is no longer pair 0: nothing removed";
+        QTest::newRow("its number is gone") << 2 << "COM7<->COM8 is no longer pair 1: nothing removed";
+    }
+
+    void removeRefusesAStaleListing()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, refusal);
+        refresh(TwoPairs);
+        clickRow(row);
+        const QByteArray now = "CNCA0 PortName=COM7\nCNCB0 PortName=COM8\n";
+        setOutput(QStringLiteral("list"), now, 2);
+        press(QStringLiteral("btDel"), {QMessageBox::Yes});
+        QCOMPARE(calls(), (QList<QStringList>{{"list"}, {"list"}}));
+        QCOMPARE(rowTexts(list()), (QStringList{"Delete...", refusal, QString::fromLatin1(now), "Порты 0: COM7<->COM8"}));
     }
 
     void exitEndsTheModalRun()

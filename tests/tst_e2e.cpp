@@ -42,6 +42,7 @@ private slots:
     void initTestCase()
     {
         QApplication::setQuitOnLastWindowClosed(false);
+        watchUnplanned();
         QVERIFY2(!findTool("socat").isEmpty(), "socat is not installed: apt-get install socat");
         // The window starts com0com/setupc.exe beside the program: here, the stand-in.
         QVERIFY(QDir().mkpath(QFileInfo(Setupc::programPath()).absolutePath()));
@@ -50,6 +51,8 @@ private slots:
         m_work = std::make_unique<ScratchFolder>();
         QVERIFY(m_work->isValid());
     }
+
+    void cleanup() { checkNoUnplanned(); }
 
     void cleanupTestCase()
     {

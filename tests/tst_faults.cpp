@@ -129,6 +129,7 @@ private slots:
     {
         QApplication::setQuitOnLastWindowClosed(false);
         MessageLog::install();
+        watchUnplanned();
     }
 
     void init()
@@ -142,6 +143,7 @@ private slots:
     {
         m_links.clear();
         m_work.reset();
+        checkNoUnplanned();
         // Whatever a test did, the program must never have let a thread object die running.
         for (const MessageLog::Entry &m : MessageLog::take())
             QVERIFY2(!m.text.contains("QThread: Destroyed"), qPrintable(m.text));

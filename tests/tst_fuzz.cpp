@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -18,25 +19,6 @@ namespace {
 const QString kLoaded = QStringLiteral("File pipe collection loaded, OK");
 const QString kLoadFailed = QStringLiteral("Error! Pipe collection load");
 const QString kSaved = QStringLiteral("File pipe collection saved, OK");
-
-// A JSON number as a record's int field: whole and within int, else 0. Worked out from the double
-// itself so the check does not lean on QJsonValue::toInt, which the loader uses.
-int wholeOrZero(const QJsonValue &value)
-{
-    if (!value.isDouble())
-        return 0;
-    const double d = value.toDouble();
-    if (!std::isfinite(d) || std::floor(d) != d)
-        return 0;
-    if (d < double(std::numeric_limits<int>::min()) || d > double(std::numeric_limits<int>::max()))
-        return 0;
-    return int(d);
-}
-
-QString textOrEmpty(const QJsonValue &value)
-{
-    return value.isString() ? value.toString() : QString();
-}
 
 // A failing input is kept where it outlives the test's temporary folder, so it can be replayed.
 QString keepInput(const QString &label, const QByteArray &bytes)
@@ -85,6 +67,42 @@ public:
     int loaded = 0;
     int rejected = 0;
     int count() { return m_map.count(); }
+
+    // The collection in a few words: its ids, runs written as "1-4", and, when oddKey is
+    // given, the record made from the element holding the odd field (the one named "Pipe 3",
+    // or with port 503 when the name is the odd field) with that field as saved.
+    QString outcome(const QString &oddKey)
+    {
+        QStringList runs;
+        const QList<QPipeItem *> items = m_map.getList();
+        for (int i = 0; i < items.size();) {
+            int j = i;
+            while (j + 1 < items.size() && items.at(j + 1)->id() == items.at(j)->id() + 1)
+                ++j;
+            runs << (j > i ? QStringLiteral("%1-%2").arg(items.at(i)->id()).arg(items.at(j)->id())
+                           : QString::number(items.at(i)->id()));
+            i = j + 1;
+        }
+        QString text = QStringLiteral("ids ") + runs.join(QLatin1Char(' '));
+        if (oddKey.isEmpty())
+            return text;
+        for (QPipeItem *item : items) {
+            const bool odd = oddKey == QLatin1String("name") ? item->getIpPort() == 503
+                                                              : item->getName() == QLatin1String("Pipe 3");
+            if (!odd)
+                continue;
+            const QJsonValue value = item->toJson().value(oddKey);
+            const QString shown =
+                value.isString() && value.toString().size() > 40
+                    ? QStringLiteral("%1 of %2 characters, from \"%3\"")
+                          .arg(oddKey)
+                          .arg(value.toString().size())
+                          .arg(value.toString().left(8))
+                    : QString::fromUtf8(QJsonDocument(QJsonObject{{oddKey, value}}).toJson(QJsonDocument::Compact));
+            return text + QStringLiteral("; record %1: %2").arg(item->id()).arg(shown);
+        }
+        return text + QStringLiteral("; no record of the odd element");
+    }
 
 private:
     QString load(const QString &path, bool readable, const QByteArray &bytes)
@@ -151,51 +169,11 @@ private:
         }
         m_live = now;
 
-        const QString why = checkRecords(array);
-        return why.isEmpty() ? checkRoundTrip() : why;
-    }
-
-    QString checkRecords(const QJsonArray &array)
-    {
-        // A later element with the same id replaces an earlier one.
-        QMap<int, QJsonObject> expected;
-        for (const QJsonValue &element : array) {
-            const QJsonObject obj = element.toObject();
-            expected.insert(wholeOrZero(obj.value(QLatin1String("id"))), obj);
-        }
-        if (m_map.count() != expected.size())
-            return QStringLiteral("%1 records for %2 distinct ids").arg(m_map.count()).arg(expected.size());
-        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-            QPipeItem *item = m_map.itemById(it.key());
-            if (!item)
-                return QStringLiteral("no record with id %1").arg(it.key());
-            const QJsonObject &obj = it.value();
-            const auto differs = [&](const char *what, const QString &got, const QString &want) {
-                return QStringLiteral("record %1: %2 is \"%3\", the file says \"%4\"")
-                    .arg(it.key())
-                    .arg(QLatin1String(what), got.left(80), want.left(80));
-            };
-            if (item->id() != it.key())
-                return differs("id", QString::number(item->id()), QString::number(it.key()));
-            if (item->getName() != textOrEmpty(obj.value(QLatin1String("name"))))
-                return differs("name", item->getName(), textOrEmpty(obj.value(QLatin1String("name"))));
-            if (item->getNote() != textOrEmpty(obj.value(QLatin1String("note"))))
-                return differs("note", item->getNote(), textOrEmpty(obj.value(QLatin1String("note"))));
-            if (item->getIpAddr() != textOrEmpty(obj.value(QLatin1String("ipaddr"))))
-                return differs("ipaddr", item->getIpAddr(), textOrEmpty(obj.value(QLatin1String("ipaddr"))));
-            const int port = wholeOrZero(obj.value(QLatin1String("ipport")));
-            if (item->getIpPort() != port)
-                return differs("ipport", QString::number(item->getIpPort()), QString::number(port));
-            // Port names of other types are kept as whatever text the variant gives; only text
-            // and absence have a value of their own to compare with.
-            const QJsonValue work = obj.value(QLatin1String("port_work"));
-            if ((work.isString() || work.isUndefined()) && item->portWork() != textOrEmpty(work))
-                return differs("port_work", item->portWork(), textOrEmpty(work));
-            const QJsonValue null = obj.value(QLatin1String("port_null"));
-            if ((null.isString() || null.isUndefined()) && item->portNull() != textOrEmpty(null))
-                return differs("port_null", item->portNull(), textOrEmpty(null));
-        }
-        return QString();
+        // Elements with one id make one record; which values a record takes is for the
+        // hand-made files, whose outcomes are written out.
+        if (m_map.count() > array.size())
+            return QStringLiteral("%1 records from %2 elements").arg(m_map.count()).arg(array.size());
+        return checkRoundTrip();
     }
 
     // What was loaded, saved and loaded again must come back the same.
@@ -432,29 +410,6 @@ QByteArray mutate(QRandomGenerator &rng, QByteArray bytes)
 // ---------------------------------------------------------------------------------------------
 // setupc.exe output
 
-// The reference reading: "COM" followed by at least one digit, taking the whole digit run.
-QStringList scanNames(const QString &text)
-{
-    QStringList names;
-    const int n = text.size();
-    int i = 0;
-    while (i + 3 < n) {
-        if (text.at(i) == QLatin1Char('C') && text.at(i + 1) == QLatin1Char('O')
-            && text.at(i + 2) == QLatin1Char('M')) {
-            int end = i + 3;
-            while (end < n && text.at(end) >= QLatin1Char('0') && text.at(end) <= QLatin1Char('9'))
-                ++end;
-            if (end > i + 3) {
-                names << text.mid(i, end - i);
-                i = end;
-                continue;
-            }
-        }
-        ++i;
-    }
-    return names;
-}
-
 QString checkPairs(const QStringList &names)
 {
     const QList<QPair<QString, QString>> pairs = Setupc::pairs(names);
@@ -469,22 +424,29 @@ QString checkPairs(const QStringList &names)
     return QString();
 }
 
-QString describeNames(const QStringList &names)
-{
-    QString out = QStringLiteral("%1 names").arg(names.size());
-    if (!names.isEmpty())
-        out += QStringLiteral(", first %1, last %2").arg(names.first().left(40), names.last().left(40));
-    return out;
-}
-
+// What any reading of the output must give, checked without reading it a second way: each
+// name is "COM" and digits and stands whole in the text (no digit after it), the names come in
+// the order they stand there, and a text without "COM" has none.
 QString checkOutput(const QString &text)
 {
     const QStringList names = Setupc::portNames(text);
-    const QStringList expected = scanNames(text);
-    if (names != expected)
-        return QStringLiteral("read %1; the scan finds %2").arg(describeNames(names), describeNames(expected));
     if (!text.contains(QLatin1String("COM")) && !names.isEmpty())
         return QStringLiteral("names from a text without COM");
+    if (names.size() > text.count(QLatin1String("COM")))
+        return QStringLiteral("%1 names from %2 COMs").arg(names.size()).arg(text.count(QLatin1String("COM")));
+    static const QRegularExpression shape(QStringLiteral("^COM[0-9]+$"));
+    int from = 0;
+    for (int i = 0; i < names.size(); ++i) {
+        const QString &name = names.at(i);
+        if (!shape.match(name).hasMatch())
+            return QStringLiteral("name %1 is no port name: %2").arg(i).arg(name.left(40));
+        const int at = text.indexOf(name, from);
+        if (at < 0)
+            return QStringLiteral("name %1 (%2) does not follow the one before it").arg(i).arg(name.left(40));
+        from = at + name.size();
+        if (from < text.size() && text.at(from) >= QLatin1Char('0') && text.at(from) <= QLatin1Char('9'))
+            return QStringLiteral("name %1 (%2) is cut short of its digits").arg(i).arg(name.left(40));
+    }
     return checkPairs(names);
 }
 
@@ -682,83 +644,132 @@ private slots:
             QVERIFY2(harness.loaded > 1 && harness.rejected > 0, "inputs did not reach both outcomes");
     }
 
-    // Hand-made files for what random bytes rarely hit.
+    // Hand-made files for what random bytes rarely hit, each with the outcome it has: "rejected"
+    // (the collection stays as it was), or what PipesHarness::outcome says of the collection.
     void pipesCrafted_data()
     {
         QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("oddKey"); // the field of the third element that is odd
+        QTest::addColumn<QString>("expected");
+        const auto odd = [](const QString &tag, const char *key, const QByteArray &token, const QString &expected) {
+            QTest::newRow(qPrintable(tag)) << withField(key, token) << QString(key) << expected;
+        };
+        const auto whole = [](const char *tag, const QByteArray &input, const QString &expected) {
+            QTest::newRow(tag) << input << QString() << expected;
+        };
+        const QString r = QStringLiteral("rejected");
+        const QString zeroId = QStringLiteral("ids 0-2 4; record 0: {\"id\":0}");
+        const QString zeroPort = QStringLiteral("ids 1-4; record 3: {\"ipport\":0}");
 
-        const QList<QByteArray> bigNumbers = {
-            "1e308", "-1e308", "1e400", "-1e400", "9223372036854775807", "-9223372036854775808",
-            "-0", "-0.0", "1e-400", "2147483647", "2147483648", "-2147483648", "-2147483649",
-            "4294967297", "1.0", "1e2", "0.5", "65536", "-1"};
-        for (const char *key : {"id", "ipport"}) {
-            for (const QByteArray &number : bigNumbers)
-                QTest::addRow("%s = %s", key, number.constData()) << withField(key, number);
+        // A number is a record's id or port only when it is whole and within int.
+        const QList<std::array<const char *, 3>> numbers = {
+            {"1e308", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"-1e308", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"1e400", "rejected", "rejected"},
+            {"-1e400", "rejected", "rejected"},
+            {"9223372036854775807", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"-9223372036854775808", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"-0", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"-0.0", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"1e-400", "rejected", "rejected"},
+            {"2147483647", "ids 1-2 4 2147483647; record 2147483647: {\"id\":2147483647}",
+             "ids 1-4; record 3: {\"ipport\":2147483647}"},
+            {"2147483648", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"-2147483648", "ids -2147483648 1-2 4; record -2147483648: {\"id\":-2147483648}",
+             "ids 1-4; record 3: {\"ipport\":-2147483648}"},
+            {"-2147483649", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"4294967297", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"1.0", "ids 1-2 4; record 1: {\"id\":1}", "ids 1-4; record 3: {\"ipport\":1}"},
+            {"1e2", "ids 1-2 4 100; record 100: {\"id\":100}", "ids 1-4; record 3: {\"ipport\":100}"},
+            {"0.5", "ids 0-2 4; record 0: {\"id\":0}", "ids 1-4; record 3: {\"ipport\":0}"},
+            {"65536", "ids 1-2 4 65536; record 65536: {\"id\":65536}", "ids 1-4; record 3: {\"ipport\":65536}"},
+            {"-1", "ids -1 1-2 4; record -1: {\"id\":-1}", "ids 1-4; record 3: {\"ipport\":-1}"}};
+        for (const auto &n : numbers) {
+            odd(QStringLiteral("id = %1").arg(n[0]), "id", n[0], n[1]);
+            odd(QStringLiteral("ipport = %1").arg(n[0]), "ipport", n[0], n[2]);
         }
-        QTest::newRow("every id 1e308")
-            << arrayOf({element(1, "id", "1e308"), element(2, "id", "1e308"), element(3, "id", "-1e308")});
+        whole("every id 1e308",
+              arrayOf({element(1, "id", "1e308"), element(2, "id", "1e308"), element(3, "id", "-1e308")}), "ids 0");
 
-        const QList<QPair<const char *, QByteArray>> forNumbers = {
+        // Any other type is 0 for a number; for a text field, "" - but a port name keeps what
+        // the variant makes of a bool or a number.
+        const QList<QPair<const char *, QByteArray>> notNumbers = {
             {"null", "null"}, {"true", "true"}, {"false", "false"}, {"empty array", "[]"},
             {"array", "[1,2]"}, {"empty object", "{}"}, {"object", "{\"id\":1}"}, {"string", "\"7\""},
             {"empty string", "\"\""}, {"fraction", "7.5"}};
-        const QList<QPair<const char *, QByteArray>> forStrings = {
-            {"null", "null"}, {"true", "true"}, {"false", "false"}, {"empty array", "[]"},
-            {"array", "[\"COM1\"]"}, {"empty object", "{}"}, {"object", "{\"a\":\"b\"}"},
-            {"number", "7"}, {"fraction", "-1.5"}, {"huge number", "1e308"}};
-        for (const char *key : {"id", "ipport"}) {
-            for (const auto &type : forNumbers)
-                QTest::addRow("%s as %s", key, type.first) << withField(key, type.second);
+        for (const auto &type : notNumbers) {
+            odd(QStringLiteral("id as %1").arg(type.first), "id", type.second, zeroId);
+            odd(QStringLiteral("ipport as %1").arg(type.first), "ipport", type.second, zeroPort);
         }
-        for (const char *key : {"name", "note", "port_work", "port_null", "ipaddr"}) {
-            for (const auto &type : forStrings)
-                QTest::addRow("%s as %s", key, type.first) << withField(key, type.second);
+        const QList<std::array<const char *, 3>> notStrings = {
+            {"null", "null", ""}, {"true", "true", "true"}, {"false", "false", "false"},
+            {"empty array", "[]", ""}, {"array", "[\"COM1\"]", ""}, {"empty object", "{}", ""},
+            {"object", "{\"a\":\"b\"}", ""}, {"number", "7", "7"}, {"fraction", "-1.5", "-1.5"},
+            {"huge number", "1e308", "1e+308"}};
+        for (const char *key : {"name", "note", "ipaddr", "port_work", "port_null"}) {
+            const bool port = QByteArray(key).startsWith("port_");
+            for (const auto &type : notStrings)
+                odd(QStringLiteral("%1 as %2").arg(key, type[0]), key, type[1],
+                    QStringLiteral("ids 1-4; record 3: {\"%1\":\"%2\"}").arg(key, port ? type[2] : ""));
         }
-        QTest::newRow("elements of other types")
-            << QByteArray("[1, \"two\", null, true, [], [{\"id\":3}], {\"id\":4}]");
+        whole("elements of other types", "[1, \"two\", null, true, [], [{\"id\":3}], {\"id\":4}]", "ids 0 4");
 
-        for (int depth : {10, 1000, 100000}) {
-            QTest::addRow("arrays %d deep", depth) << nestedArrays(depth);
-            QTest::addRow("objects %d deep as element", depth) << '[' + nestedObjects(depth) + ']';
-            QTest::addRow("objects %d deep at top", depth) << nestedObjects(depth);
-            QTest::addRow("arrays %d deep as name", depth) << withField("name", nestedArrays(depth));
-            QTest::addRow("objects %d deep as id", depth) << withField("id", nestedObjects(depth));
-            QTest::addRow("arrays %d deep, never closed", depth) << QByteArray(depth, '[');
+        for (int depth : {10, 1000}) {
+            QTest::addRow("arrays %d deep", depth) << nestedArrays(depth) << QString() << "ids 0";
+            QTest::addRow("objects %d deep as element", depth) << '[' + nestedObjects(depth) + ']' << QString() << "ids 0";
+            QTest::addRow("objects %d deep at top", depth) << nestedObjects(depth) << QString() << r;
+            odd(QStringLiteral("arrays %1 deep as name").arg(depth), "name", nestedArrays(depth),
+                "ids 1-4; record 3: {\"name\":\"\"}");
+            odd(QStringLiteral("objects %1 deep as id").arg(depth), "id", nestedObjects(depth), zeroId);
+            QTest::addRow("arrays %d deep, never closed", depth) << QByteArray(depth, '[') << QString() << r;
         }
+        // Deeper than the parser goes: refused whole, whatever the shape.
+        whole("arrays 100000 deep", nestedArrays(100000), r);
+        whole("objects 100000 deep as element", '[' + nestedObjects(100000) + ']', r);
+        whole("objects 100000 deep at top", nestedObjects(100000), r);
+        whole("arrays 100000 deep as name", withField("name", nestedArrays(100000)), r);
+        whole("objects 100000 deep as id", withField("id", nestedObjects(100000)), r);
+        whole("arrays 100000 deep, never closed", QByteArray(100000, '['), r);
 
         const int mb = 1 << 20;
-        QTest::newRow("1 MB name") << withField("name", '"' + QByteArray(mb, 'n') + '"');
-        QTest::newRow("1 MB non-ASCII name") << withField("name", '"' + QByteArray("\xc3\xa9").repeated(mb) + '"');
-        QTest::newRow("1 MB note of escapes") << withField("note", '"' + QByteArray("\\n\\u0041").repeated(mb / 2) + '"');
-        QTest::newRow("1 MB port_work") << withField("port_work", '"' + QByteArray(mb, '7') + '"');
-        QTest::newRow("1 MB ipaddr") << withField("ipaddr", '"' + QByteArray(mb, '1') + '"');
-        QTest::newRow("1 MB key") << withField("note", "\"\",\"" + QByteArray(mb, 'k') + "\":1");
-        QTest::newRow("1 MB string, never closed") << withField("name", '"' + QByteArray(mb, 'n'));
+        odd("1 MB name", "name", '"' + QByteArray(mb, 'n') + '"',
+            "ids 1-4; record 3: name of 1048576 characters, from \"nnnnnnnn\"");
+        odd("1 MB non-ASCII name", "name", '"' + QByteArray("\xc3\xa9").repeated(mb) + '"',
+            "ids 1-4; record 3: name of 1048576 characters, from \"éééééééé\"");
+        odd("1 MB note of escapes", "note", '"' + QByteArray("\\n\\u0041").repeated(mb / 2) + '"',
+            "ids 1-4; record 3: note of 1048576 characters, from \"\nA\nA\nA\nA\"");
+        odd("1 MB port_work", "port_work", '"' + QByteArray(mb, '7') + '"',
+            "ids 1-4; record 3: port_work of 1048576 characters, from \"77777777\"");
+        odd("1 MB ipaddr", "ipaddr", '"' + QByteArray(mb, '1') + '"',
+            "ids 1-4; record 3: ipaddr of 1048576 characters, from \"11111111\"");
+        odd("1 MB key", "note", "\"\",\"" + QByteArray(mb, 'k') + "\":1", "ids 1-4; record 3: {\"note\":\"\"}");
+        whole("1 MB string, never closed", withField("name", '"' + QByteArray(mb, 'n')), r);
 
-        QList<QByteArray> distinct, same, modulo, empties, numbers;
+        QList<QByteArray> distinct, same, modulo, empties, plain;
         for (int i = 1; i <= 10000; ++i) {
             distinct << element(i);
             same << element(1, "name", "\"Pipe " + QByteArray::number(i) + '"');
             modulo << element(i % 97);
             empties << "{}";
-            numbers << QByteArray::number(i);
+            plain << QByteArray::number(i);
         }
-        QTest::newRow("10000 elements, distinct ids") << arrayOf(distinct);
-        QTest::newRow("10000 elements, one id") << arrayOf(same);
-        QTest::newRow("10000 elements, 97 ids") << arrayOf(modulo);
-        QTest::newRow("10000 empty objects") << arrayOf(empties);
-        QTest::newRow("10000 numbers") << arrayOf(numbers);
+        whole("10000 elements, distinct ids", arrayOf(distinct), "ids 1-10000");
+        whole("10000 elements, one id", arrayOf(same), "ids 1");
+        whole("10000 elements, 97 ids", arrayOf(modulo), "ids 0-96");
+        whole("10000 empty objects", arrayOf(empties), "ids 0");
+        whole("10000 numbers", arrayOf(plain), "ids 0");
 
-        QTest::newRow("id twice") << withField("id", "3,\"id\":9");
-        QTest::newRow("id twice, number then string") << withField("id", "3,\"id\":\"9\"");
-        QTest::newRow("id twice, number then null") << withField("id", "3,\"id\":null");
-        QTest::newRow("name twice") << withField("name", "\"first\",\"name\":\"second\"");
-        QTest::newRow("name twice, first an object") << withField("name", "{\"a\":[1]},\"name\":\"second\"");
-        QTest::newRow("id twice, first an array") << withField("id", "[3],\"id\":9");
-        QTest::newRow("ipport three times") << withField("ipport", "1,\"ipport\":2,\"ipport\":3");
-        QTest::newRow("every key twice")
-            << arrayOf({element(1).chopped(1) + ',' + element(7).mid(1), element(2)});
-        QTest::newRow("id of the second element repeated") << arrayOf({element(1), element(2), element(2)});
+        // A key given twice: the last one counts.
+        odd("id twice", "id", "3,\"id\":9", "ids 1-2 4 9; record 9: {\"id\":9}");
+        odd("id twice, number then string", "id", "3,\"id\":\"9\"", zeroId);
+        odd("id twice, number then null", "id", "3,\"id\":null", zeroId);
+        odd("name twice", "name", "\"first\",\"name\":\"second\"", "ids 1-4; record 3: {\"name\":\"second\"}");
+        odd("name twice, first an object", "name", "{\"a\":[1]},\"name\":\"second\"",
+            "ids 1-4; record 3: {\"name\":\"second\"}");
+        odd("id twice, first an array", "id", "[3],\"id\":9", "ids 1-2 4 9; record 9: {\"id\":9}");
+        odd("ipport three times", "ipport", "1,\"ipport\":2,\"ipport\":3", "ids 1-4; record 3: {\"ipport\":3}");
+        whole("every key twice", arrayOf({element(1).chopped(1) + ',' + element(7).mid(1), element(2)}), "ids 2 7");
+        whole("id of the second element repeated", arrayOf({element(1), element(2), element(2)}), "ids 1-2");
 
         const QList<QPair<const char *, QByteArray>> badUtf8 = {
             {"FF", "\xff"}, {"FE FF", "\xfe\xff"}, {"lone continuation", "\x80"},
@@ -767,48 +778,52 @@ private slots:
             {"encoded surrogate", "\xed\xa0\x80"}, {"above U+10FFFF", "\xf4\x90\x80\x80"},
             {"5-byte form", "\xf8\x88\x80\x80\x80"}};
         for (const auto &bad : badUtf8) {
-            QTest::addRow("invalid UTF-8 in name: %s", bad.first) << withField("name", "\"a" + bad.second + '"');
-            QTest::addRow("invalid UTF-8 in a key: %s", bad.first)
-                << withField("note", "\"\",\"k" + bad.second + "\":1");
+            odd(QStringLiteral("invalid UTF-8 in name: %1").arg(bad.first), "name", "\"a" + bad.second + '"', r);
+            odd(QStringLiteral("invalid UTF-8 in a key: %1").arg(bad.first), "note", "\"\",\"k" + bad.second + "\":1", r);
         }
-        QTest::newRow("invalid UTF-8 between tokens") << withField("note", "\"\"\xff");
-        QTest::newRow("valid non-ASCII name") << withField("name", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"");
-        QTest::newRow("lone high surrogate escape") << withField("name", "\"\\ud800\"");
-        QTest::newRow("lone low surrogate escape") << withField("name", "\"\\udc00x\"");
-        QTest::newRow("surrogates reversed") << withField("name", "\"\\udc00\\ud800\"");
-        QTest::newRow("NUL escape") << withField("port_work", "\"COM\\u00001\"");
-        QTest::newRow("raw NUL in a string") << withField("name", QByteArray("\"a\0b\"", 5));
-        QTest::newRow("bad escape") << withField("name", "\"\\x41\"");
-        QTest::newRow("short unicode escape") << withField("name", "\"\\u12\"");
+        odd("invalid UTF-8 between tokens", "note", "\"\"\xff", r);
+        odd("valid non-ASCII name", "name", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"",
+            "ids 1-4; record 3: {\"name\":\"é€😀\"}");
+        odd("lone high surrogate escape", "name", "\"\\ud800\"", "ids 1-4; record 3: {\"name\":\"\\ud800\"}");
+        odd("lone low surrogate escape", "name", "\"\\udc00x\"", "ids 1-4; record 3: {\"name\":\"\\udc00x\"}");
+        odd("surrogates reversed", "name", "\"\\udc00\\ud800\"",
+            "ids 1-4; record 3: {\"name\":\"\\udc00\\ud800\"}");
+        odd("NUL escape", "port_work", "\"COM\\u00001\"", "ids 1-4; record 3: {\"port_work\":\"COM\\u00001\"}");
+        odd("raw NUL in a string", "name", QByteArray("\"a\0b\"", 5), "ids 1-4; record 3: {\"name\":\"a\\u0000b\"}");
+        // Qt drops the backslash of an escape it does not know.
+        odd("bad escape", "name", "\"\\x41\"", "ids 1-4; record 3: {\"name\":\"x41\"}");
+        odd("short unicode escape", "name", "\"\\u12\"", r);
 
         const QByteArray bom = "\xef\xbb\xbf";
-        QTest::newRow("UTF-8 BOM") << bom + m_valid;
-        QTest::newRow("two BOMs") << bom + bom + m_valid;
-        QTest::newRow("BOM after blanks") << "  \n" + bom + m_valid;
-        QTest::newRow("BOM inside the array") << '[' + bom + element(1) + ']';
-        QTest::newRow("BOM alone") << bom;
+        whole("UTF-8 BOM", bom + m_valid, "ids 1-4");
+        whole("two BOMs", bom + bom + m_valid, r);
+        whole("BOM after blanks", "  \n" + bom + m_valid, r);
+        whole("BOM inside the array", '[' + bom + element(1) + ']', r);
+        whole("BOM alone", bom, r);
         QByteArray utf16 = QByteArray("\xff\xfe");
         const QString text = QString::fromUtf8(m_valid);
         utf16.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
-        QTest::newRow("UTF-16 with BOM") << utf16;
+        whole("UTF-16 with BOM", utf16, r);
 
-        QTest::newRow("empty file") << QByteArray();
-        QTest::newRow("blanks only") << QByteArray(" \r\n\t");
-        QTest::newRow("null") << QByteArray("null");
-        QTest::newRow("object at top") << QByteArray("{\"pipes\":") + m_valid + '}';
-        QTest::newRow("number at top") << QByteArray("5");
-        QTest::newRow("string at top") << QByteArray("\"[]\"");
-        QTest::newRow("empty array") << QByteArray("[]");
-        QTest::newRow("array and garbage") << m_valid + "x";
-        QTest::newRow("array and NUL") << m_valid + QByteArray(1, '\0');
-        QTest::newRow("two arrays") << m_valid + m_valid;
-        QTest::newRow("trailing comma") << QByteArray("[") + element(1) + ",]";
-        QTest::newRow("comment") << "// pipes\n" + m_valid;
+        whole("empty file", QByteArray(), r);
+        whole("blanks only", " \r\n\t", r);
+        whole("null", "null", r);
+        whole("object at top", "{\"pipes\":" + m_valid + '}', r);
+        whole("number at top", "5", r);
+        whole("string at top", "\"[]\"", r);
+        whole("empty array", "[]", "ids ");
+        whole("array and garbage", m_valid + "x", r);
+        whole("array and NUL", m_valid + QByteArray(1, '\0'), r);
+        whole("two arrays", m_valid + m_valid, r);
+        whole("trailing comma", "[" + element(1) + ",]", r);
+        whole("comment", "// pipes\n" + m_valid, r);
     }
 
     void pipesCrafted()
     {
         QFETCH(QByteArray, input);
+        QFETCH(QString, oddKey);
+        QFETCH(QString, expected);
         PipesHarness harness(folder(QStringLiteral("crafted")));
         const QString start = primed(harness, m_valid);
         QVERIFY2(start.isEmpty(), qPrintable(start));
@@ -817,6 +832,7 @@ private slots:
             const QString kept = keepInput(QLatin1String(QTest::currentDataTag()), input);
             QFAIL(qPrintable(QStringLiteral("(input kept as %1): %2").arg(kept, why)));
         }
+        QCOMPARE(harness.loaded > 1 ? harness.outcome(oddKey) : QStringLiteral("rejected"), expected);
         ++m_pipesCrafted;
         m_pipesCraftedLoaded += harness.loaded - 1;
     }
@@ -886,7 +902,7 @@ private slots:
                                      .arg(i)
                                      .arg(keepInput(label, text.toLatin1()), why)));
             }
-            names += scanNames(text).size();
+            names += Setupc::portNames(text).size();
         }
         qInfo("setupc output %s (seed 0x%08x): %d inputs, %d names in all", QTest::currentDataTag(), seed,
               count, names);
@@ -934,7 +950,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QStringList, expected);
         const QStringList names = Setupc::portNames(text);
-        QCOMPARE(scanNames(text), expected); // the reference scan itself reads these right
         QCOMPARE(names.size(), expected.size());
         QCOMPARE(names, expected);
         const QString why = checkPairs(names);

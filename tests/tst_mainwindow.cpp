@@ -16,6 +16,7 @@
 #include <QTcpServer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -31,8 +32,29 @@ using namespace GuiTest;
 using namespace TestSupport;
 using namespace WindowTest;
 
-// Settings and the autostart entry go to a private folder.
+// Settings, the autostart entry and the virtual-port folder go to private folders.
 static const QString kConfigHome = WindowTest::privateXdgFolder("XDG_CONFIG_HOME");
+static const QString kRuntimeDir = WindowTest::privateXdgFolder("XDG_RUNTIME_DIR");
+
+// Notes the status line each time a main window under construction takes a child, from the
+// moment its status bar is whole.
+class StatusWhileBuilt : public QObject
+{
+public:
+    QStringList statuses;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ChildAdded && watched->inherits("MainWindow")) {
+            const auto *bar = watched->findChild<QStatusBar *>(QString(), Qt::FindDirectChildrenOnly);
+            if (bar && !bar->currentMessage().isEmpty()
+                && (statuses.isEmpty() || statuses.last() != bar->currentMessage()))
+                statuses << bar->currentMessage();
+        }
+        return false;
+    }
+};
 
 class TestMainWindow : public QObject
 {
@@ -40,6 +62,7 @@ class TestMainWindow : public QObject
 
 private:
     std::unique_ptr<ScratchFolder> m_work;
+    FakeSetupc m_fake;
 
     static QString settingsFile() { return kConfigHome + "/Vantrel/Tovimex.conf"; }
 
@@ -67,6 +90,7 @@ private slots:
     {
         // A window closed by a test must not end the test's own event loop.
         QApplication::setQuitOnLastWindowClosed(false);
+        watchUnplanned();
     }
 
     void init()
@@ -76,7 +100,12 @@ private slots:
         QFile::remove(settingsFile());
     }
 
-    void cleanup() { m_work.reset(); }
+    void cleanup()
+    {
+        FakeSetupc::remove();
+        m_work.reset();
+        checkNoUnplanned();
+    }
 
     void frame()
     {
@@ -639,6 +668,158 @@ private slots:
         auto w2 = makeWindow();
         QVERIFY(!a_boxOf(*w2)->isChecked());
         QCOMPARE(readFile(entry), QByteArray("[Desktop Entry]\nType=Application\nName=other\nExec=/bin/true\n"));
+    }
+
+    // Hovering an entry sends its status tip, and ours are empty: the status line must stay.
+    void statusStaysWhileMenusAreBrowsed()
+    {
+        auto w = makeWindow();
+        QCOMPARE(status(*w), QString("Статус: Error! Pipe collection load"));
+        QStringList hovered;
+        for (QAction *title : w->menuBar()->actions()) {
+            QMenu *menu = title->menu();
+            QTest::mouseClick(w->menuBar(), Qt::LeftButton, {}, w->menuBar()->actionGeometry(title).center());
+            QTRY_VERIFY(menu->isVisible());
+            for (QAction *entry : menu->actions()) {
+                if (entry->isSeparator())
+                    continue;
+                menu->setActiveAction(entry);
+                hovered << entry->text() + ": " + status(*w);
+            }
+            QTest::keyClick(menu, Qt::Key_Escape);
+            QTRY_VERIFY(!menu->isVisible());
+        }
+        QCOMPARE(hovered.size(), 10);
+        for (const QString &line : qAsConst(hovered))
+            QVERIFY2(line.endsWith(": Статус: Error! Pipe collection load"), qPrintable(line));
+        QCOMPARE(status(*w), QString("Статус: Error! Pipe collection load"));
+    }
+
+    // The status line early in start-up, before the table is loaded: recorded each time the
+    // window takes a child while it is built, as the settings object and the actions are made.
+    void startUpShowsLoadConfigFirst()
+    {
+        StatusWhileBuilt seen;
+        qApp->installEventFilter(&seen);
+        auto w = makeWindow();
+        qApp->removeEventFilter(&seen);
+        QVERIFY2(!seen.statuses.isEmpty(), "no status was shown while the window was built");
+        QCOMPARE(seen.statuses.first(), QString("Статус: Load config"));
+        QCOMPARE(status(*w), QString("Статус: Error! Pipe collection load"));
+    }
+
+    void aboutFromTheHelpMenu()
+    {
+        auto w = makeWindow();
+        QAction *about = nullptr;
+        for (QAction *title : w->menuBar()->actions()) {
+            if (title->text() == "Помощь") {
+                for (QAction *entry : title->menu()->actions())
+                    about = entry->text() == "О программе..." ? entry : about;
+            }
+        }
+        QVERIFY(about);
+        QString opened;
+        clickInModal("btOk", [&opened](QWidget *dialog) {
+            opened = QString(dialog->metaObject()->className()) + ": " + dialog->windowTitle();
+        });
+        about->trigger();
+        QCOMPARE(opened, QString("AboutDialog: О программе..."));
+    }
+
+    // The port manager needs the com0com folder beside the program, not setupc.exe in it.
+    void portManagerAndItsFolder_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("no com0com folder") << false;
+        QTest::newRow("folder without setupc.exe") << true;
+    }
+
+    void portManagerAndItsFolder()
+    {
+        QFETCH(bool, folder);
+        QVERIFY2(!QFileInfo::exists(FakeSetupc::folder()), qPrintable(FakeSetupc::folder() + " is not this test's"));
+        if (folder) {
+            QVERIFY(m_fake.install());
+            QVERIFY(m_fake.removeProgram());
+        }
+        auto w = makeWindow();
+        Box box;
+        QString opened;
+        if (folder) {
+            clickInModal("btCancel", [&opened](QWidget *dialog) {
+                opened = QString(dialog->metaObject()->className()) + ": " + dialog->windowTitle();
+            });
+        } else {
+            answerBox(&box, QMessageBox::Ok);
+        }
+        action(*w, "actDevice")->trigger();
+        if (folder) {
+            QCOMPARE(opened, QString("DeviceDialog: Управление VCOM"));
+            QCOMPARE(status(*w), "Статус: " + FakeSetupc::folder());
+        } else {
+            QCOMPARE(box.icon, QMessageBox::Critical);
+            QCOMPARE(box.title, QString("Порты ввода/вывода"));
+            QCOMPARE(box.text, QString("Неверный путь, setupc.exe!"));
+            QCOMPARE(box.buttons, QMessageBox::Ok);
+            QCOMPARE(status(*w), QString("Статус: Error! Pipe collection load"));
+        }
+    }
+
+    void removeAllAsksFirst_data()
+    {
+        QTest::addColumn<bool>("tool");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QList<QStringList>>("calls");
+        QTest::addColumn<QStringList>("logged");
+        QTest::newRow("No") << true << int(QMessageBox::No) << QList<QStringList>() << QStringList();
+        QTest::newRow("Yes") << true << int(QMessageBox::Yes) << QList<QStringList>{{"uninstall"}, {"list"}}
+                             << QStringList{"Uninstall all ports...", "Removed CNCA0 PortName=COM5",
+                                            "Removed CNCB0 PortName=COM6", "", ""};
+        QTest::newRow("Yes, setupc.exe missing")
+            << false << int(QMessageBox::Yes) << QList<QStringList>() << QStringList{"setupc.exe not found!"};
+    }
+
+    void removeAllAsksFirst()
+    {
+        QFETCH(bool, tool);
+        QFETCH(int, answer);
+        QFETCH(QList<QStringList>, calls);
+        QFETCH(QStringList, logged);
+        QVERIFY2(!QFileInfo::exists(FakeSetupc::folder()), qPrintable(FakeSetupc::folder() + " is not this test's"));
+        QVERIFY(m_fake.install());
+        QVERIFY(m_fake.setOutput("uninstall", "Removed CNCA0 PortName=COM5\nRemoved CNCB0 PortName=COM6\n"));
+        QVERIFY(m_fake.setOutput("list", "CNCA0 PortName=COM5\nCNCB0 PortName=COM6\n", 1));
+        auto w = makeWindow();
+        auto *log = w->findChild<QPlainTextEdit *>("plnText");
+        const QString before = log->toPlainText();
+        QCOMPARE(before, QString("State list...\nCNCA0 PortName=COM5\nCNCB0 PortName=COM6\n\nПара 0: COM5-COM6"));
+        const int callsBefore = m_fake.calls().size();
+        if (!tool)
+            QVERIFY(m_fake.removeProgram());
+
+        Box ask;
+        answerBox(&ask, QMessageBox::StandardButton(answer));
+        action(*w, "actDeleteAll")->trigger();
+        QCOMPARE(ask.icon, QMessageBox::Question);
+        QCOMPARE(ask.title, QString("Удаление портов в/в"));
+        QCOMPARE(ask.text, QString("Внимание!!!\nВы пытаетесь удалить все виртуальные\nУдалить?"));
+        QCOMPARE(ask.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(m_fake.calls().mid(callsBefore), calls);
+        QCOMPARE(log->toPlainText(), logged.isEmpty() ? before : before + "\n" + logged.join('\n'));
+    }
+
+    void untrustedPortFolderIsNamedInTheLog()
+    {
+        const QString dir = kRuntimeDir + "/vcom";
+        QString failed;
+        QVERIFY2(makeVirtualPortDir(dir, "777", &failed), qPrintable(failed));
+        const auto remove = qScopeGuard([dir] { QDir(dir).removeRecursively(); });
+        QVERIFY(QFile::link("/dev/null", dir + "/COM5"));
+        auto w = makeWindow();
+        const QString log = w->findChild<QPlainTextEdit *>("plnText")->toPlainText();
+        QVERIFY2(log.split('\n').contains("Virtual ports not used: " + dir + " can be written by other users"),
+                 qPrintable(log));
     }
 
 private:

@@ -1,6 +1,8 @@
 // The traffic monitor: its lines for given blocks, its length limit and live relayed traffic.
 #include "monitor.h"
 #include "qpipemap.h"
+
+#include "guitest.h"
 #include "testsupport.h"
 
 #include <QListWidget>
@@ -43,6 +45,9 @@ private:
     }
 
 private slots:
+    void initTestCase() { GuiTest::watchUnplanned(); }
+    void cleanup() { GuiTest::checkNoUnplanned(); }
+
     void lineForBlock_data()
     {
         QTest::addColumn<bool>("serial");
@@ -125,26 +130,27 @@ private slots:
     void keepsOnlyNewestLines()
     {
         Monitor monitor;
-        for (int i = 0; i < Monitor::MaxLines; ++i)
+        for (int i = 0; i < 10000; ++i)
             monitor.onShowSerial(QByteArray::number(i));
         QStringList shown = lines(monitor);
-        QCOMPARE(shown.size(), Monitor::MaxLines);
-        QCOMPARE(shown.first(), Monitor::formatLine("[VCOM]", "0"));
+        QCOMPARE(shown.size(), 10000);
+        QCOMPARE(shown.first(), QString("[VCOM] 0x30 0"));
+        QCOMPARE(shown.last(), QString("[VCOM] 0x39 0x39 0x39 0x39 9999"));
 
-        for (int i = Monitor::MaxLines; i < Monitor::MaxLines + 7; ++i)
+        for (int i = 10000; i < 10007; ++i)
             monitor.onShowSocket(QByteArray::number(i));
         shown = lines(monitor);
-        QCOMPARE(shown.size(), Monitor::MaxLines);
-        QCOMPARE(shown.first(), Monitor::formatLine("[VCOM]", "7"));
-        QCOMPARE(shown.last(), Monitor::formatLine("[TCP]", QByteArray::number(Monitor::MaxLines + 6)));
+        QCOMPARE(shown.size(), 10000);
+        QCOMPARE(shown.first(), QString("[VCOM] 0x37 7"));
+        QCOMPARE(shown.last(), QString("[TCP] 0x31 0x30 0x30 0x30 0x36 10006"));
 
         // a burst of more than the limit between two showings: the newest, in order
-        for (int i = 0; i < Monitor::MaxLines + 500; ++i)
+        for (int i = 0; i < 10500; ++i)
             monitor.onShowSocket("b" + QByteArray::number(i));
         shown = lines(monitor);
-        QCOMPARE(shown.size(), Monitor::MaxLines);
-        QCOMPARE(shown.first(), Monitor::formatLine("[TCP]", "b500"));
-        QCOMPARE(shown.last(), Monitor::formatLine("[TCP]", "b" + QByteArray::number(Monitor::MaxLines + 499)));
+        QCOMPARE(shown.size(), 10000);
+        QCOMPARE(shown.first(), QString("[TCP] 0x62 0x35 0x30 0x30 b500"));
+        QCOMPARE(shown.last(), QString("[TCP] 0x62 0x31 0x30 0x34 0x39 0x39 b10499"));
     }
 
     void followsNewestLine()
@@ -168,13 +174,11 @@ private slots:
         Traffic traffic;
         attach(traffic, monitor);
         QStringList seen;
-        QTimer::singleShot(0, [&] {
+        GuiTest::whenModal([&](QWidget *modal) {
             emit traffic.readSocketBuffer("x");
             seen = lines(monitor);
-            auto *button = QApplication::activeModalWidget()->findChild<QPushButton *>("pushButton");
-            QTest::mouseClick(button, Qt::LeftButton);
+            QTest::mouseClick(modal->findChild<QPushButton *>("pushButton"), Qt::LeftButton);
         });
-        QTimer::singleShot(5000, &monitor, [&] { monitor.done(99); });
         QCOMPARE(monitor.exec(), int(QDialog::Accepted));
         QCOMPARE(seen, QStringList{"[TCP] 0x78 x"});
         QVERIFY(!monitor.isVisible());
@@ -211,13 +215,11 @@ private slots:
         QTRY_VERIFY((atWork += work.readAll()).size() >= 4);
         QCOMPARE(atWork, QByteArray("OK\r\n"));
 
-        QStringList expected;
-        for (const QList<QVariant> &args : up)
-            expected << Monitor::formatLine("[VCOM]", args.at(0).toByteArray());
-        for (const QList<QVariant> &args : down)
-            expected << Monitor::formatLine("[TCP]", args.at(0).toByteArray());
-        QVERIFY(!up.isEmpty() && !down.isEmpty());
-        QCOMPARE(lines(monitor), expected);
+        // Each message was written at once, and is one block on its way.
+        QCOMPARE(up.count(), 1);
+        QCOMPARE(down.count(), 1);
+        QCOMPARE(lines(monitor), (QStringList{"[VCOM] 0x41 0x54 0x2b 0x47 0x4d 0x52 0x0d 0x0a AT+GMR\r\n",
+                                              "[TCP] 0x4f 0x4b 0x0d 0x0a OK\r\n"}));
         item.onDisconnection();
     }
 };

@@ -50,7 +50,8 @@ class TestParvex : public QObject
     Q_OBJECT
 
 private:
-    static Run runParvex(const QStringList &args, const QString &workDir = QString(), int timeoutMs = 90000)
+    // Parvex gives devcon.exe 30 s at most; the rest is its own start and exit.
+    static Run runParvex(const QStringList &args, const QString &workDir = QString(), int timeoutMs = 45000)
     {
         Run r;
         QProcess p;

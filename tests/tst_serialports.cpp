@@ -34,6 +34,8 @@ private slots:
     void cleanup()
     {
         standIn({"uninstall"});
+        QFile::remove(folder()); // when it is a link
+        QDir(folder() + ".real").removeRecursively();
         QDir(folder()).removeRecursively();
     }
 
@@ -61,6 +63,10 @@ private slots:
         QVERIFY(QFile::link("/nonexistent/pts/7", folder() + "/COM11"));
         QVERIFY(QFile::link("/dev/null", folder() + "/notaport"));
         QVERIFY(QFile::link("/dev/null", folder() + "/COM12x"));
+        // a file is no port, whether it stands there or a link leads to it
+        QVERIFY(writeFile(folder() + "/COM13", "not a terminal"));
+        QVERIFY(QFile::link(folder() + "/COM13", folder() + "/COM14"));
+        QVERIFY(QFile::link(folder(), folder() + "/COM15"));
         QCOMPARE(SerialPorts::virtualPortNames(), QStringList({"COM9", "COM10", "COM100"}));
         const QStringList all = SerialPorts::portNames();
         QVERIFY(all.indexOf("COM9") < all.indexOf("COM10"));
@@ -68,6 +74,35 @@ private slots:
         QCOMPARE(SerialPorts::devicePath("COM9"), QString("/dev/null"));
         // a link whose terminal is gone is no port
         QVERIFY(!SerialPorts::portNames().contains("COM11"));
+    }
+
+    // Anyone who can put a link into the folder could take a connection's traffic: only a
+    // real folder of ours that no one else can write to counts.
+    void onlyATrustedFolderHasPorts_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("problem"); // follows the folder's path
+        QTest::newRow("private") << "700" << QString();
+        QTest::newRow("readable by all") << "755" << QString();
+        QTest::newRow("writable by all") << "777" << " can be written by other users";
+        QTest::newRow("writable by all, sticky") << "1777" << " can be written by other users";
+        QTest::newRow("writable by the group") << "770" << " can be written by other users";
+        QTest::newRow("a link to a folder of ours") << "link" << " is a link, not a folder";
+        QTest::newRow("another user's") << "foreign" << " belongs to another user";
+    }
+
+    void onlyATrustedFolderHasPorts()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, problem);
+        QString failed;
+        QVERIFY2(makeVirtualPortDir(folder(), kind, &failed), qPrintable(failed));
+        QVERIFY(QFile::link("/dev/null", folder() + "/COM5"));
+        const bool trusted = problem.isEmpty();
+        QCOMPARE(SerialPorts::virtualPortDirProblem(), trusted ? QString() : folder() + problem);
+        QCOMPARE(SerialPorts::virtualPortNames(), trusted ? QStringList{"COM5"} : QStringList());
+        QCOMPARE(SerialPorts::portNames().contains("COM5"), trusted);
+        QCOMPARE(SerialPorts::devicePath("COM5"), trusted ? QString("/dev/null") : QString("COM5"));
     }
 
     void aPairIsOfferedAndRelays()

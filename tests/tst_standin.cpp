@@ -3,8 +3,11 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSerialPort>
+#include <QThread>
 #include <QtTest>
 
 #include <csignal>
@@ -63,9 +66,26 @@ private:
         return pids;
     }
 
+    // Whether a process serving the link has become socat itself.
+    bool socatServes(const QString &name) const
+    {
+        for (int pid : socats(name)) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll() == "socat\n")
+                return true;
+        }
+        return false;
+    }
+
     bool linked(const QString &name) const { return QFileInfo(port(name)).isSymLink(); }
 
     Run list() const { return standin(Setupc::listArgs()); }
+
+    // Another spelling of the runtime folder: a link to it.
+    static QString linkedRuntime()
+    {
+        return QDir::tempPath() + "/vcom standin link " + QString::number(QCoreApplication::applicationPid());
+    }
 
 private slots:
     void initTestCase()
@@ -80,10 +100,17 @@ private slots:
 
     void cleanup()
     {
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
         standin(Setupc::uninstallArgs());
-        // Whatever the script left running, the test does not leave behind.
-        for (int pid : socats())
-            ::kill(pid, SIGKILL);
+        // Whatever the script left running, the test does not leave behind, however it spelled
+        // the folder.
+        for (const QString &spelling : {m_runtime.path() + "/", linkedRuntime()}) {
+            const QByteArray needle = QFile::encodeName("link=" + spelling);
+            for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
+                if (TestSupport::readFile("/proc/" + entry + "/cmdline").contains(needle))
+                    ::kill(entry.toInt(), SIGKILL);
+            }
+        }
         QDir(port(QString())).removeRecursively();
     }
 
@@ -145,6 +172,9 @@ private slots:
         QTest::newRow("same name twice") << "install PortName=COM7 PortName=COM7" << false;
         QTest::newRow("lower case") << "install PortName=com7 PortName=COM8" << false;
         QTest::newRow("no number") << "install PortName=COMx PortName=COM8" << false;
+        QTest::newRow("COM0") << "install PortName=COM0 PortName=COM8" << false;
+        QTest::newRow("leading zero") << "install PortName=COM07 PortName=COM8" << false;
+        QTest::newRow("two leading zeros") << "install PortName=COM8 PortName=COM007" << false;
         QTest::newRow("path in name") << "install PortName=../COM7 PortName=COM8" << false;
         QTest::newRow("one name") << "install PortName=COM7" << false;
         QTest::newRow("three names") << "install PortName=COM7 PortName=COM8 PortName=COM9" << false;
@@ -164,6 +194,8 @@ private slots:
         QVERIFY(r.exitCode != 0);
         QVERIFY2(!Setupc::installSucceeded(r.out), qPrintable(r.out));
         QVERIFY(!r.err.isEmpty());
+        // The program shows only the standard output: the refusal must be there too.
+        QCOMPARE(r.out, r.err);
         QCOMPARE(list().out, before);
         QCOMPARE(socats().size(), 1);
         QVERIFY(!linked("COM8"));
@@ -227,6 +259,7 @@ private slots:
         QVERIFY(r.finished);
         QVERIFY(r.exitCode != 0);
         QVERIFY(!r.err.isEmpty());
+        QCOMPARE(r.out, r.err);
         QCOMPARE(list().out, QString("CNCA0 PortName=COM5\nCNCB0 PortName=COM6\n"));
         QCOMPARE(socats("COM5").size(), 1);
     }
@@ -258,8 +291,117 @@ private slots:
         const Run r = standin(args);
         QVERIFY(r.finished);
         QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.out, QString());
-        QVERIFY(r.err.contains("usage"));
+        QVERIFY(r.out.startsWith("usage: setupc.exe list\n"));
+        QCOMPARE(r.out, r.err);
+    }
+
+    // A folder anyone else could put a link into, or swap, is refused as the program refuses it.
+    void folderRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("writable by all") << "777" << "can be written by other users";
+        QTest::newRow("writable by the group") << "770" << "can be written by other users";
+        QTest::newRow("a link to a folder of ours") << "link" << "is a link, not a folder";
+        QTest::newRow("another user's") << "foreign" << "belongs to another user";
+    }
+
+    void folderRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, why);
+        QTemporaryDir runtime;
+        QVERIFY(runtime.isValid());
+        const QString dir = runtime.path() + "/vcom";
+        QString failed;
+        QVERIFY2(TestSupport::makeVirtualPortDir(dir, kind, &failed), qPrintable(failed));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+
+        const QString refusal = "setupc.exe: " + dir + " " + why + "\n";
+        for (const QString &request : {Setupc::listArgs().first(), Setupc::installArgs("COM5", "COM6").first()}) {
+            const Run r = standin({request});
+            QCOMPARE(r.exitCode, 1);
+            QCOMPARE(r.out, refusal);
+            QCOMPARE(r.err, refusal);
+        }
+        QVERIFY(QDir(dir).entryList({"COM*"}, QDir::System | QDir::AllEntries).isEmpty());
+        const QByteArray needle = QFile::encodeName("link=" + runtime.path());
+        for (const QString &entry : QDir("/proc").entryList(QDir::Dirs))
+            QVERIFY(!TestSupport::readFile("/proc/" + entry + "/cmdline").contains(needle));
+    }
+
+    // The pairs are the same however the runtime folder is spelled: a later call spelling it
+    // otherwise must neither lose a pair nor leave its socat behind.
+    void sameFolderHoweverSpelled_data()
+    {
+        QTest::addColumn<QString>("made");
+        QTest::addColumn<QString>("used");
+        const QString real = m_runtime.path();
+        const QString link = linkedRuntime();
+        QTest::newRow("trailing slash, then without") << real + "/" << real;
+        QTest::newRow("without, then trailing slash") << real << real + "/";
+        QTest::newRow("linked path, then the real one") << link << real;
+        QTest::newRow("real path, then a linked one") << real << link;
+    }
+
+    void sameFolderHoweverSpelled()
+    {
+        QFETCH(QString, made);
+        QFETCH(QString, used);
+        const QString link = linkedRuntime();
+        QFile::remove(link);
+        QVERIFY(QFile::link(m_runtime.path(), link));
+        const auto unlink = qScopeGuard([link] { QFile::remove(link); });
+
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(made));
+        INSTALL("COM5", "COM6");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(used));
+        QCOMPARE(list().out, QString("CNCA0 PortName=COM5\nCNCB0 PortName=COM6\n"));
+        QCOMPARE(socats("COM5").size(), 1);
+        QCOMPARE(standin(Setupc::removeArgs(0)).exitCode, 0);
+        QVERIFY(socats().isEmpty());
+        QVERIFY(!linked("COM5") && !linked("COM6"));
+    }
+
+    // The program kills a run after 30 s, and a user may kill it at any time: whatever the
+    // moment, what the run made is a pair that is listed and that uninstall ends, and its names
+    // can be taken again.
+    void killedMidInstall_data()
+    {
+        QTest::addColumn<int>("moment");
+        QTest::newRow("at once") << 0;
+        QTest::newRow("as socat starts") << 1;
+        QTest::newRow("once the links exist") << 2;
+    }
+
+    void killedMidInstall()
+    {
+        QFETCH(int, moment);
+        const auto reached = [this, moment] {
+            return moment == 0 || (moment == 1 && socatServes("COM5"))
+                   || (moment == 2 && linked("COM5") && linked("COM6"));
+        };
+        QProcess install;
+        install.start(QStringLiteral(STANDIN_PATH), Setupc::installArgs("COM5", "COM6"));
+        QVERIFY(install.waitForStarted(5000));
+        QElapsedTimer timer;
+        timer.start();
+        while (!reached() && install.state() == QProcess::Running && timer.elapsed() < 10000)
+            QThread::yieldCurrentThread();
+        QVERIFY2(install.state() == QProcess::Running, "the install ended before the moment came");
+        install.kill();
+        QVERIFY(install.waitForFinished(3000));
+
+        // What it started runs on by itself for a moment: until it is a socat with both links,
+        // or nothing.
+        QTRY_VERIFY_WITH_TIMEOUT(socats("COM5").isEmpty() || (socatServes("COM5") && linked("COM5") && linked("COM6")),
+                                 5000);
+        const bool made = !socats("COM5").isEmpty();
+        QCOMPARE(list().out, made ? QString("CNCA0 PortName=COM5\nCNCB0 PortName=COM6\n") : QString());
+        QCOMPARE(standin(Setupc::uninstallArgs()).exitCode, 0);
+        QVERIFY(socats().isEmpty());
+        QCOMPARE(QDir(port(QString())).entryList({"COM*"}, QDir::System | QDir::AllEntries), QStringList());
+        INSTALL("COM5", "COM6");
     }
 
     void callsAtTheSameTime()

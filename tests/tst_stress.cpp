@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "qpipemap.h"
 
+#include "guitest.h"
 #include "testsupport.h"
 #include "windowtest.h"
 
@@ -73,6 +74,7 @@ private slots:
     {
         QApplication::setQuitOnLastWindowClosed(false);
         MessageLog::install();
+        GuiTest::watchUnplanned();
         m_soakSeconds = qEnvironmentVariableIntValue("VCOM_SOAK_SECONDS");
         qInfo("mode: %s", longRun() ? qPrintable(QString("long, soak %1 s").arg(m_soakSeconds)) : "default");
     }
@@ -88,6 +90,7 @@ private slots:
     {
         m_links.clear();
         m_work.reset();
+        GuiTest::checkNoUnplanned();
         for (const QString &text : MessageLog::takeWarnings())
             QVERIFY2(!text.contains("QThread: Destroyed"), qPrintable(text));
     }
@@ -206,7 +209,8 @@ private slots:
                 }
                 return true;
             },
-            180000);
+            // Well under a second for either size; room for a loaded machine and the sanitizers.
+            longRun() ? 30000 : 10000);
         qint64 checked = 0;
         QStringList states;
         for (size_t i = 0; i < lanes.size(); ++i) {
@@ -266,7 +270,7 @@ private slots:
             const int k = periods % 4;
             Lane *lane = lanes[size_t(k)].get();
             lane->hold();
-            QVERIFY2(waitUntil([lane] { return lane->drained(); }, 60000), qPrintable(lane->report()));
+            QVERIFY2(waitUntil([lane] { return lane->drained(); }, 10000), qPrintable(lane->report()));
             clickRow(*w, k);
             action(*w, "actStop")->trigger();
             QCOMPARE(record(*w, k + 1)->state(), QPipeItem::NotConnect);
@@ -281,7 +285,7 @@ private slots:
         qint64 checked = 0;
         for (auto &lane : lanes) {
             Lane *l = lane.get();
-            QVERIFY2(waitUntil([l] { return l->drained(); }, 60000), qPrintable(l->report()));
+            QVERIFY2(waitUntil([l] { return l->drained(); }, 10000), qPrintable(l->report()));
             QVERIFY2(l->intact(), qPrintable(l->report()));
             checked += l->bytesChecked();
         }

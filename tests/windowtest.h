@@ -46,6 +46,8 @@ public:
     {
         const QString dir = SerialPorts::virtualPortDir();
         QDir().mkpath(dir);
+        // Only a folder no one else can write to has ports.
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString name = QStringLiteral("COM%1").arg(number);
         const QString link = dir + QLatin1Char('/') + name;
         QFile::remove(link);
