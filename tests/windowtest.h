@@ -93,6 +93,29 @@ inline QPipeItem *record(MainWindow &w, int id)
     return collection(w)->itemById(id);
 }
 
+// The blocks a record hands its watchers, heard in the test's thread. A QSignalSpy records in
+// the thread that emits, which for a started record is its worker: the spy's list would grow
+// there while the test reads it here, and could still be growing while the spy is destroyed.
+class Blocks
+{
+public:
+    Blocks(QPipeItem *pipe, void (QPipeItem::*signal)(QByteArray))
+        : m_connected(QObject::connect(
+            pipe, signal, &m_receiver, [this](const QByteArray &block) { m_blocks << block; },
+            Qt::QueuedConnection))
+    {
+    }
+    bool isValid() const { return m_connected; }
+    int count() const { return m_blocks.size(); }
+    QByteArray at(int i) const { return m_blocks.at(i); }
+
+private:
+    QList<QByteArray> m_blocks;
+    // Declared after the list, so it is destroyed first: no queued block reaches a list gone.
+    QObject m_receiver;
+    bool m_connected;
+};
+
 // Clicks a row's name cell; twice: a click followed by the double-click event, as a mouse does.
 inline void clickRow(MainWindow &w, int row, bool twice = false)
 {
