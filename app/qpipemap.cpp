@@ -276,10 +276,11 @@ void QPipeItem::onDisconnection()
     serialRetry->stop();
     socketRetry->stop();
     connectTimeout->stop();
-    closeSerial();
-    closeSocket();
+    // Cleared first: a side going down wakes a held direction, which has nothing to do now.
     serialHeld = false;
     socketHeld = false;
+    closeSerial();
+    closeSocket();
     updateState(true);
 }
 
@@ -427,6 +428,8 @@ void QPipeItem::updateState(bool forceSignal)
 
 void QPipeItem::onSerialRead()
 {
+    if (!serial->isOpen())
+        return;
     const bool toSocket = socket->state() == QAbstractSocket::ConnectedState;
     serialHeld = toSocket && socket->bytesToWrite() >= Backlog;
     if (serialHeld)
@@ -448,6 +451,8 @@ void QPipeItem::onSerialRead()
 
 void QPipeItem::onSocketRead()
 {
+    if (!socket->isOpen())
+        return;
     const bool toSerial = serial->isOpen();
     socketHeld = toSerial && serial->bytesToWrite() >= Backlog;
     if (socketHeld)
