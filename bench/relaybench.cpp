@@ -279,6 +279,7 @@ struct Options
     int stallSeconds = 10;
     int phaseSeconds = 120;
     bool monitor = false;
+    bool abDispatcher = false;
     // The run types, in the order they run.
     bool relay = true;
     bool blocked = false;
@@ -439,15 +440,30 @@ bool setNonBlocking(int fd, bool on)
     return fcntl(fd, F_SETFL, on ? (fl | O_NONBLOCK) : (fl & ~O_NONBLOCK)) == 0;
 }
 
-// fork + exec with the given standard input and output (-1: /dev/null). The child goes when the
-// driver does. Everything the child runs before exec is async-signal-safe: the peer thread exists.
+// fork + exec with the given standard input and output (-1: /dev/null) and the driver's
+// environment with `extraEnv` ("NAME=value") set as well. The child goes when the driver does.
+// Everything the child runs before exec is async-signal-safe: the peer thread exists.
 pid_t spawn(const std::string &path, const std::vector<std::string> &args, int in, int out,
-            std::string *why)
+            std::string *why, const std::vector<std::string> &extraEnv = {})
 {
     std::vector<char *> argv;
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (char **e = environ; *e; ++e) {
+        const char *eq = strchr(*e, '=');
+        const size_t nameLength = eq ? size_t(eq - *e) + 1 : strlen(*e);
+        const bool replaced = std::any_of(extraEnv.begin(), extraEnv.end(),
+                                          [&](const std::string &x) {
+                                              return x.compare(0, nameLength, *e, nameLength) == 0;
+                                          });
+        if (!replaced)
+            envp.push_back(*e);
+    }
+    for (const std::string &x : extraEnv)
+        envp.push_back(const_cast<char *>(x.c_str()));
+    envp.push_back(nullptr);
     const int devnull = open("/dev/null", O_RDWR | O_CLOEXEC);
     const pid_t parent = getpid();
     const pid_t pid = fork();
@@ -464,7 +480,7 @@ pid_t spawn(const std::string &path, const std::vector<std::string> &args, int i
         dup2(in >= 0 ? in : devnull, STDIN_FILENO);
         dup2(out >= 0 ? out : devnull, STDOUT_FILENO);
         signal(SIGPIPE, SIG_DFL);
-        execv(path.c_str(), argv.data());
+        execve(path.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     if (devnull >= 0)
@@ -955,11 +971,21 @@ PhaseStatus backlog(int fd, pid_t relay, EchoPeer *peer, bool peerStops, const O
 // ---------------------------------------------------------------------------------------------
 // One contender, one round
 
-enum class Contender { Bridge, Socat };
+// BridgeU, with --ab-dispatcher only: the bridge whose relay thread runs Qt's own UNIX event
+// dispatcher (QT_NO_THREADED_GLIB=1), its main thread the GLib one as before.
+enum class Contender { Bridge, BridgeU, Socat };
 
 const char *contenderName(Contender c)
 {
-    return c == Contender::Bridge ? "bridge" : "socat";
+    switch (c) {
+    case Contender::Bridge:
+        return "bridge";
+    case Contender::BridgeU:
+        return "bridgeU";
+    case Contender::Socat:
+        break;
+    }
+    return "socat";
 }
 
 // The run types: each has a table of its own.
@@ -1133,8 +1159,8 @@ bool waitForPeerConnection(const EchoPeer &peer, int before, pid_t pid, double s
     return true;
 }
 
-bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o, Session *s,
-                 std::string *why)
+bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o, bool plainRelay,
+                 Session *s, std::string *why)
 {
     // The driver makes the pty and keeps the master as the user's side; the bridge opens the
     // slave by its path, as the program opens the COM-NULL device.
@@ -1169,7 +1195,9 @@ bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o
     std::vector<std::string> args{"relaybench", "--bridge", name, std::to_string(peer.port())};
     if (o.monitor)
         args.push_back("--monitor");
-    s->pid = spawn(self, args, in[0], out[1], why);
+    s->pid = spawn(self, args, in[0], out[1], why,
+                   plainRelay ? std::vector<std::string>{"QT_NO_THREADED_GLIB=1"}
+                              : std::vector<std::string>{});
     close(in[0]);
     close(out[1]);
     s->control = in[1];
@@ -1374,7 +1402,8 @@ struct Bench
     std::string link;
     EchoPeer *peer = nullptr;
     Options o;
-    std::string dispatchers; // as the last bridge reported them
+    // As each bridge contender last reported them.
+    std::string dispatchers[int(Contender::Socat) + 1];
 };
 
 RunResult runOne(Run run, Contender who, int round, Bench *bench)
@@ -1397,16 +1426,16 @@ RunResult runOne(Run run, Contender who, int round, Bench *bench)
 
     Session s;
     std::string why;
-    const bool up = who == Contender::Bridge
-                        ? startBridge(bench->self, peer, o, &s, &why)
-                        : startSocat(bench->socat, bench->link, peer, o, &s, &why);
+    const bool bridge = who != Contender::Socat;
+    const bool up = bridge ? startBridge(bench->self, peer, o, who == Contender::BridgeU, &s, &why)
+                           : startSocat(bench->socat, bench->link, peer, o, &s, &why);
     if (!up) {
         r.problems.push_back("start: " + why);
         stopSession(&s);
         return r;
     }
     if (!s.dispatchers.empty())
-        bench->dispatchers = s.dispatchers;
+        bench->dispatchers[int(who)] = s.dispatchers;
 
     // Nonblocking throughout: every wait below is a poll() with a time limit.
     if (!setNonBlocking(s.user, true)) {
@@ -1430,8 +1459,7 @@ RunResult runOne(Run run, Contender who, int round, Bench *bench)
     const std::string how = stopSession(&s);
     // The bridge ends with code 0 on its closed input; socat with 143 on SIGTERM, or 0 when it saw
     // the hang-up of its pty first. Anything else is a fault of its own unless a stall explains it.
-    const bool expected = who == Contender::Bridge
-                              ? how == "exit code 0"
+    const bool expected = bridge ? how == "exit code 0"
                               : (how == "exit code 143 (after SIGTERM)" || how == "exit code 0");
     if (!expected)
         r.problems.push_back(std::string(r.stall ? "after the stall, " : "")
@@ -1526,6 +1554,7 @@ void usage(FILE *to)
             "usage: relaybench [--runs LIST] [--rounds N] [--rtt-count N] [--mib N]\n"
             "                  [--block-seconds N] [--block-mode busy|sleep] [--backlog-seconds N]\n"
             "                  [--stall-seconds N] [--phase-seconds N] [--quick] [--monitor]\n"
+            "                  [--ab-dispatcher]\n"
             "  --runs LIST        comma-separated, in any order: relay, blocked, backlog,\n"
             "                     backlog-com, or all (default relay)\n"
             "  --rounds N         rounds of each run (default 5)\n"
@@ -1539,6 +1568,8 @@ void usage(FILE *to)
             "  --quick            smoke run: 1 round, 200 round trips, 1 MiB, 1 s block, 2 s\n"
             "                     backlog (options after it override these)\n"
             "  --monitor          the traffic monitor watches the bridge (offscreen window)\n"
+            "  --ab-dispatcher    each round also runs bridgeU: the bridge with its relay thread\n"
+            "                     on Qt's own event dispatcher (QT_NO_THREADED_GLIB=1)\n"
             "Needs socat on PATH. Everything runs on 127.0.0.1.\n");
 }
 
@@ -1586,7 +1617,7 @@ std::string titleOf(Run run, const Options &o)
         return "relay: round trips, echo throughput and CPU";
     case Run::Blocked:
         return format("blocked window: the bridge's main thread %s for %d s during 64-byte round "
-                      "trips (bridge only), then as many round trips with it free",
+                      "trips (no socat run), then as many round trips with it free",
                       o.blockBusy ? "busy" : "asleep", o.blockSeconds);
     case Run::BacklogPeer:
         return format("backlog: the TCP peer stops reading for %d s while the user's side writes, "
@@ -1600,12 +1631,14 @@ std::string titleOf(Run run, const Options &o)
                   o.backlogSeconds);
 }
 
-// The lines under a table's medians: its targets, for orientation only.
-void printTargets(Run run, const std::vector<RunResult> &results, int stalls, int errors)
+// The lines under a table's medians for one bridge contender: its targets, for orientation
+// only, and in the relay table its ratios to socat.
+void printTargets(Run run, const std::vector<RunResult> &results, Contender who)
 {
     const std::vector<Column> &columns = columnsOf(run);
-    const std::vector<double> b = summaryOf(results, Contender::Bridge, columns);
+    const std::vector<double> b = summaryOf(results, who, columns);
     const std::vector<double> s = summaryOf(results, Contender::Socat, columns);
+    const char *name = contenderName(who);
     switch (run) {
     case Run::Relay: {
         // "yes"/"NO" for bridge <= socat (or >=), "n/a" when a median is missing.
@@ -1618,36 +1651,35 @@ void printTargets(Run run, const std::vector<RunResult> &results, int stalls, in
             }
             return ok ? "yes" : "NO";
         };
-        printf("targets: rtt p50/p99 at most 1.0x socat: %s; throughput at least 1.0x socat: %s; "
-               "CPU/MiB at most 1.0x socat: %s; stalls: %d; other errors: %d\n",
-               target({Rtt1P50, Rtt1P99, Rtt64P50, Rtt64P99}, true), target({EchoMBps}, false),
-               target({CpuPerMiB}, true), stalls, errors);
-        printf("ratio bridge/socat: rtt1 p50 %s  rtt1 p99 %s  rtt64 p50 %s  rtt64 p99 %s  "
-               "throughput %s  cpu/MiB %s%s\n",
-               ratio(b[Rtt1P50], s[Rtt1P50]).c_str(), ratio(b[Rtt1P99], s[Rtt1P99]).c_str(),
+        printf("targets (%s): rtt p50/p99 at most 1.0x socat: %s; throughput at least 1.0x socat: "
+               "%s; CPU/MiB at most 1.0x socat: %s\n",
+               name, target({Rtt1P50, Rtt1P99, Rtt64P50, Rtt64P99}, true),
+               target({EchoMBps}, false), target({CpuPerMiB}, true));
+        printf("ratio %s/socat: rtt1 p50 %s  rtt1 p99 %s  rtt64 p50 %s  rtt64 p99 %s  "
+               "throughput %s  cpu/MiB %s\n",
+               name, ratio(b[Rtt1P50], s[Rtt1P50]).c_str(), ratio(b[Rtt1P99], s[Rtt1P99]).c_str(),
                ratio(b[Rtt64P50], s[Rtt64P50]).c_str(), ratio(b[Rtt64P99], s[Rtt64P99]).c_str(),
-               ratio(b[EchoMBps], s[EchoMBps]).c_str(), ratio(b[CpuPerMiB], s[CpuPerMiB]).c_str(),
-               stalls ? "  (STALL seen)" : "");
+               ratio(b[EchoMBps], s[EchoMBps]).c_str(), ratio(b[CpuPerMiB], s[CpuPerMiB]).c_str());
         break;
     }
     case Run::Blocked: {
-        const double top = largestOf(results, Contender::Bridge, BlockMax);
-        printf("target: largest round trip during the block below 50 ms: %s (largest of all "
-               "rounds %s ms); stalls: %d; other errors: %d\n",
-               std::isnan(top) ? "n/a" : top < 50000 ? "yes" : "NO",
-               std::isnan(top) ? "-" : format("%.2f", top / 1000).c_str(), stalls, errors);
+        const double top = largestOf(results, who, BlockMax);
+        printf("target (%s): largest round trip during the block below 50 ms: %s (largest of all "
+               "rounds %s ms)\n",
+               name, std::isnan(top) ? "n/a" : top < 50000 ? "yes" : "NO",
+               std::isnan(top) ? "-" : format("%.2f", top / 1000).c_str());
         break;
     }
     case Run::BacklogPeer:
     case Run::BacklogCom: {
-        const double rss = largestOf(results, Contender::Bridge, RssGrowthMB);
-        const double hwm = largestOf(results, Contender::Bridge, HwmGrowthMB);
+        const double rss = largestOf(results, who, RssGrowthMB);
+        const double hwm = largestOf(results, who, HwmGrowthMB);
         const double top = std::isnan(hwm) ? rss : std::max(rss, hwm);
-        printf("targets (bridge): RSS growth below 16 MB: %s (largest RSS or HWM growth of all "
-               "rounds %s MB); every byte back in order: %s; stalls: %d; other errors: %d\n",
-               std::isnan(top) ? "n/a" : top < 16 ? "yes" : "NO",
+        printf("targets (%s): RSS growth below 16 MB: %s (largest RSS or HWM growth of all "
+               "rounds %s MB); every byte back in order: %s\n",
+               name, std::isnan(top) ? "n/a" : top < 16 ? "yes" : "NO",
                std::isnan(top) ? "-" : format("%.2f", top).c_str(),
-               std::isnan(b[InOrder]) ? "n/a" : b[InOrder] > 0 ? "yes" : "NO", stalls, errors);
+               std::isnan(b[InOrder]) ? "n/a" : b[InOrder] > 0 ? "yes" : "NO");
         break;
     }
     }
@@ -1682,6 +1714,8 @@ int runDriver(int argc, char **argv)
             number(1, 600, &o.backlogSeconds);
         else if (a == "--monitor")
             o.monitor = true;
+        else if (a == "--ab-dispatcher")
+            o.abDispatcher = true;
         else if (a == "--runs" || a == "--block-mode") {
             const std::string value = i + 1 < argc ? argv[++i] : "";
             const bool ok = a == "--runs" ? parseRuns(value, &o)
@@ -1734,9 +1768,13 @@ int runDriver(int argc, char **argv)
         runs.push_back(Run::BacklogPeer);
     if (o.backlogCom)
         runs.push_back(Run::BacklogCom);
-    auto contendersOf = [](Run run) {
-        return run == Run::Blocked ? std::vector<Contender>{Contender::Bridge}
-                                   : std::vector<Contender>{Contender::Bridge, Contender::Socat};
+    auto contendersOf = [&o](Run run) {
+        std::vector<Contender> who{Contender::Bridge};
+        if (o.abDispatcher)
+            who.push_back(Contender::BridgeU);
+        if (run != Run::Blocked)
+            who.push_back(Contender::Socat);
+        return who;
     };
 
     signal(SIGPIPE, SIG_IGN);
@@ -1816,7 +1854,11 @@ int runDriver(int argc, char **argv)
         stallsAll += stalls;
         errorsAll += errors;
         printf("\nload average after: %s\n", loadAverage().c_str());
-        printTargets(run, results, stalls, errors);
+        for (Contender who : contendersOf(run)) {
+            if (who != Contender::Socat)
+                printTargets(run, results, who);
+        }
+        printf("stalls: %d; other errors: %d\n", stalls, errors);
         fflush(stdout);
     }
     alarm(0);
@@ -1826,8 +1868,14 @@ int runDriver(int argc, char **argv)
     g_linkPath[0] = 0;
     g_tmpDir[0] = 0;
 
-    printf("\nbridge event dispatchers (window thread, relay thread): %s\n",
-           bench.dispatchers.empty() ? "unknown" : bench.dispatchers.c_str());
+    printf("\nevent dispatchers (window thread, relay thread): ");
+    for (Contender who : {Contender::Bridge, Contender::BridgeU}) {
+        const std::string &d = bench.dispatchers[int(who)];
+        if (who == Contender::Bridge || o.abDispatcher)
+            printf("%s%s: %s", who == Contender::Bridge ? "" : "; ", contenderName(who),
+                   d.empty() ? "unknown" : d.c_str());
+    }
+    printf("\n");
     fflush(stdout);
     return (stallsAll || errorsAll) ? 1 : 0;
 }
