@@ -1334,7 +1334,7 @@ void measureRelay(const Session &s, const Options &o, RunResult *r)
 void measureBlocked(Session *s, const Options &o, RunResult *r)
 {
     std::vector<double> during;
-    std::vector<double> free;
+    std::vector<double> after;
     if (!note(r, "warm-up round trips", roundTrips(s->user, 64, 0, 50, o, &during)))
         return;
     during.clear();
@@ -1364,11 +1364,11 @@ void measureBlocked(Session *s, const Options &o, RunResult *r)
     r->m[BlockP99] = percentile(during, 99);
     r->m[BlockP50] = percentile(during, 50);
     if (!note(r, "round trips after the block",
-              roundTrips(s->user, 64, int(during.size()), 0, o, &free)))
+              roundTrips(s->user, 64, int(during.size()), 0, o, &after)))
         return;
-    r->m[FreeMax] = percentile(free, 100);
-    r->m[FreeP99] = percentile(free, 99);
-    r->m[FreeP50] = percentile(free, 50);
+    r->m[FreeMax] = percentile(after, 100);
+    r->m[FreeP99] = percentile(after, 99);
+    r->m[FreeP50] = percentile(after, 50);
 }
 
 void measureBacklog(const Session &s, EchoPeer *peer, bool peerStops, const Options &o,
