@@ -46,6 +46,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     initResources();
+    QPipeItem::preferPlainDispatcher();
     ui->setupUi(this);
     setWindowTitle(tr("Vantrel-VCom V1.0.0"));
     createWidget();

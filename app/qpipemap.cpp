@@ -118,6 +118,15 @@ void resetOnClose(QTcpSocket *socket)
 // ---------------------------------------------------------------------------------------------
 // QPipeItem: the record
 
+void QPipeItem::preferPlainDispatcher()
+{
+#ifdef Q_OS_UNIX
+    // Read by each QThread as it starts, for every thread but the main one.
+    if (!qEnvironmentVariableIsSet("QT_NO_THREADED_GLIB"))
+        qputenv("QT_NO_THREADED_GLIB", "1");
+#endif
+}
+
 QPipeItem::QPipeItem(QString name, QObject *parent)
     : QObject(parent)
     , m_name(name)

@@ -164,6 +164,8 @@ int runBridge(int argc, char **argv)
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 
+    // As the window does, before its relays' threads start.
+    QPipeItem::preferPlainDispatcher();
     // Declared before the record: the record is destroyed first, back in this thread by then.
     QThread relay;
     QPipeItem item(QStringLiteral("Pipe"));
@@ -971,17 +973,18 @@ PhaseStatus backlog(int fd, pid_t relay, EchoPeer *peer, bool peerStops, const O
 // ---------------------------------------------------------------------------------------------
 // One contender, one round
 
-// BridgeU, with --ab-dispatcher only: the bridge whose relay thread runs Qt's own UNIX event
-// dispatcher (QT_NO_THREADED_GLIB=1), its main thread the GLib one as before.
-enum class Contender { Bridge, BridgeU, Socat };
+// BridgeG, with --ab-dispatcher only: the bridge whose relay thread runs the GLib event
+// dispatcher (an empty QT_NO_THREADED_GLIB, which the program leaves alone), where the program
+// gives it Qt's own.
+enum class Contender { Bridge, BridgeG, Socat };
 
 const char *contenderName(Contender c)
 {
     switch (c) {
     case Contender::Bridge:
         return "bridge";
-    case Contender::BridgeU:
-        return "bridgeU";
+    case Contender::BridgeG:
+        return "bridgeG";
     case Contender::Socat:
         break;
     }
@@ -1159,7 +1162,7 @@ bool waitForPeerConnection(const EchoPeer &peer, int before, pid_t pid, double s
     return true;
 }
 
-bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o, bool plainRelay,
+bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o, bool glibRelay,
                  Session *s, std::string *why)
 {
     // The driver makes the pty and keeps the master as the user's side; the bridge opens the
@@ -1196,7 +1199,7 @@ bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o
     if (o.monitor)
         args.push_back("--monitor");
     s->pid = spawn(self, args, in[0], out[1], why,
-                   plainRelay ? std::vector<std::string>{"QT_NO_THREADED_GLIB=1"}
+                   glibRelay ? std::vector<std::string>{"QT_NO_THREADED_GLIB="}
                               : std::vector<std::string>{});
     close(in[0]);
     close(out[1]);
@@ -1427,7 +1430,7 @@ RunResult runOne(Run run, Contender who, int round, Bench *bench)
     Session s;
     std::string why;
     const bool bridge = who != Contender::Socat;
-    const bool up = bridge ? startBridge(bench->self, peer, o, who == Contender::BridgeU, &s, &why)
+    const bool up = bridge ? startBridge(bench->self, peer, o, who == Contender::BridgeG, &s, &why)
                            : startSocat(bench->socat, bench->link, peer, o, &s, &why);
     if (!up) {
         r.problems.push_back("start: " + why);
@@ -1568,8 +1571,8 @@ void usage(FILE *to)
             "  --quick            smoke run: 1 round, 200 round trips, 1 MiB, 1 s block, 2 s\n"
             "                     backlog (options after it override these)\n"
             "  --monitor          the traffic monitor watches the bridge (offscreen window)\n"
-            "  --ab-dispatcher    each round also runs bridgeU: the bridge with its relay thread\n"
-            "                     on Qt's own event dispatcher (QT_NO_THREADED_GLIB=1)\n"
+            "  --ab-dispatcher    each round also runs bridgeG: the bridge with its relay thread\n"
+            "                     on the GLib event dispatcher (QT_NO_THREADED_GLIB empty)\n"
             "Needs socat on PATH. Everything runs on 127.0.0.1.\n");
 }
 
@@ -1771,7 +1774,7 @@ int runDriver(int argc, char **argv)
     auto contendersOf = [&o](Run run) {
         std::vector<Contender> who{Contender::Bridge};
         if (o.abDispatcher)
-            who.push_back(Contender::BridgeU);
+            who.push_back(Contender::BridgeG);
         if (run != Run::Blocked)
             who.push_back(Contender::Socat);
         return who;
@@ -1869,7 +1872,7 @@ int runDriver(int argc, char **argv)
     g_tmpDir[0] = 0;
 
     printf("\nevent dispatchers (window thread, relay thread): ");
-    for (Contender who : {Contender::Bridge, Contender::BridgeU}) {
+    for (Contender who : {Contender::Bridge, Contender::BridgeG}) {
         const std::string &d = bench.dispatchers[int(who)];
         if (who == Contender::Bridge || o.abDispatcher)
             printf("%s%s: %s", who == Contender::Bridge ? "" : "; ", contenderName(who),
