@@ -20,6 +20,8 @@
 #   VCOM_WINQT_FROM_SOURCE=1   build Qt from source even when the ready build is there
 #   VCOM_BUILD_WIN       the build folder (default: build-win in the repository)
 set -euo pipefail
+# A step that fails inside $(...) fails the script too.
+shopt -s inherit_errexit
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 QT_VERSION=5.15.8
@@ -84,9 +86,10 @@ build_qt() {
                -o Dir::State::Lists="$work/apt/lists")
     say "Qt from source: fetching Debian's qtbase-opensource-src"
     apt-get "${apt[@]}" update -q
-    (cd "$work/src" && apt-get "${apt[@]}" source --download-only -q qtbase-opensource-src="$QT_VERSION*")
+    (cd "$work/src" && apt-get "${apt[@]}" source --download-only -q qtbase-opensource-src)
     local orig
-    orig=$(ls "$work/src"/qtbase-opensource-src_"$QT_VERSION"*.orig.tar.xz | head -1)
+    orig=$(ls "$work/src"/qtbase-opensource-src_"$QT_VERSION"*.orig.tar.xz 2>/dev/null | head -1)
+    [ -n "$orig" ] || die "Debian's qtbase source is not $QT_VERSION: $(ls "$work/src")"
     tar xJf "$orig" -C "$work/src"
     tar xJf "$serialport" -C "$work/src"
 
