@@ -24,7 +24,7 @@ inline const wchar_t *wide(const QString &s)
 // never passes for the text "true".
 inline QString text(DWORD type, const QByteArray &data)
 {
-    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+    if (type == REG_SZ) {
         QString s = QString::fromWCharArray(reinterpret_cast<const wchar_t *>(data.constData()),
                                             data.size() / int(sizeof(wchar_t)));
         while (s.endsWith(QChar(0)))
