@@ -1,7 +1,23 @@
 // Start at logon: the XDG autostart entry here, the Run key value on Windows, written and removed.
 #include "autorun.h"
 
+#include "wintools/registry.h"
+
 #include <QtTest>
+
+// Starts a copy of this test that only registers itself, with XDG_CONFIG_HOME at `configHome`.
+static int runChild(const QString &copy, const QString &configHome)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", configHome);
+    env.insert("VCOM_AUTORUN_CHILD", "1");
+    child.setProcessEnvironment(env);
+    child.start(copy, QStringList());
+    if (!child.waitForFinished(30000))
+        return -1;
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}
 
 #ifndef Q_OS_WIN
 
@@ -134,30 +150,11 @@ private slots:
         const QString copy = folder + "/" + QFileInfo(QCoreApplication::applicationFilePath()).fileName();
         QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
         QTemporaryDir childHome;
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", childHome.path());
-        env.insert("VCOM_AUTORUN_CHILD", "1");
-        child.setProcessEnvironment(env);
-        child.start(copy, QStringList());
-        QVERIFY(child.waitForFinished(30000));
-        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(runChild(copy, childHome.path()), 0);
         const auto keys = readEntry(childHome.path() + "/autostart/" + QFileInfo(copy).fileName() + ".desktop");
         QCOMPARE(keys.value("Exec"), "\"" + copy + "\"");
     }
 };
-
-// The copy started by programInAFolderWithBlanks only registers itself and ends.
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet("VCOM_AUTORUN_CHILD")) {
-        AutoRun::set(true);
-        return QFile::exists(AutoRun::desktopEntryPath()) ? 0 : 1;
-    }
-    TestAutoRun test;
-    return QTest::qExec(&test, argc, argv);
-}
 
 #else
 
@@ -166,32 +163,68 @@ class TestAutoRun : public QObject
     Q_OBJECT
 
 private:
-    static QString runKey() { return "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"; }
+    static QString runKey() { return QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"); }
+    static QString name() { return QStringLiteral("tst_autorun"); }
+    // The user's own start-at-logon values, to see that only ours comes and goes.
+    QMap<QString, QString> m_others;
 
 private slots:
+    void initTestCase()
+    {
+        QCOMPARE(QCoreApplication::applicationName(), name());
+        m_others = Registry::values(HKEY_CURRENT_USER, runKey());
+        QVERIFY2(!m_others.contains(name()), "a tst_autorun value is left from an earlier run");
+    }
+
+    void cleanup() { Registry::removeValue(HKEY_CURRENT_USER, runKey(), name()); }
+
     void valueWrittenAndRemoved()
     {
-        const QString name = QCoreApplication::applicationName();
         AutoRun::set(true);
-        {
-            QSettings run(runKey(), QSettings::NativeFormat);
-            // the full path with backslashes, unquoted even when it holds blanks
-            QCOMPARE(run.value(name).toString(),
-                     QCoreApplication::applicationFilePath().replace('/', '\\'));
-        }
+        QMap<QString, QString> run = Registry::values(HKEY_CURRENT_USER, runKey());
+        // a string named after the program, its full path with backslashes and nothing else
+        const QString path = run.take(name());
+        QCOMPARE(path, QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+        QVERIFY2(QRegularExpression("^[A-Z]:\\\\[^/\"]+\\\\tst_autorun\\.exe$").match(path).hasMatch(), qPrintable(path));
+        QCOMPARE(run, m_others);
         AutoRun::set(false);
-        {
-            QSettings run(runKey(), QSettings::NativeFormat);
-            QVERIFY(!run.contains(name));
-        }
+        QCOMPARE(Registry::values(HKEY_CURRENT_USER, runKey()), m_others);
         // removing an absent value does no harm
         AutoRun::set(false);
-        QSettings run(runKey(), QSettings::NativeFormat);
-        QVERIFY(!run.contains(name));
+        QCOMPARE(Registry::values(HKEY_CURRENT_USER, runKey()), m_others);
+    }
+
+    void programInAFolderWithBlanks()
+    {
+        // Run a copy of this test from a folder whose name has blanks, and read what it wrote.
+        QTemporaryDir root;
+        const QString folder = root.path() + "/Program Files (x86)/Vantrel VCom";
+        QVERIFY(QDir().mkpath(folder));
+        const QString copy = folder + "/tst_autorun.exe";
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+        QCOMPARE(runChild(copy, root.path()), 0);
+        const QString native = QDir::toNativeSeparators(root.path()) + "\\Program Files (x86)\\Vantrel VCom\\tst_autorun.exe";
+        // no quotes, though the path holds blanks
+        QCOMPARE(Registry::values(HKEY_CURRENT_USER, runKey()).value(name()), native);
     }
 };
 
-QTEST_GUILESS_MAIN(TestAutoRun)
-
 #endif
+
+// The copy started by programInAFolderWithBlanks only registers itself and ends.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("VCOM_AUTORUN_CHILD")) {
+        AutoRun::set(true);
+#ifdef Q_OS_WIN
+        return 0;
+#else
+        return QFile::exists(AutoRun::desktopEntryPath()) ? 0 : 1;
+#endif
+    }
+    TestAutoRun test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_autorun.moc"

@@ -1,21 +1,52 @@
 // The settings store: defaults, what is written, and values written by others.
 #include "msconfig.h"
 #include "windowtest.h"
+#include "wintools/registry.h"
 
 #include <QtTest>
 
+#include <memory>
+
+#ifdef Q_OS_WIN
+// The program's own key, the user's real settings: saved before the first test, put back after
+// the last.
+static const QString kKey = QStringLiteral("Software\\Vantrel\\Tovimex");
+#else
 // The store lives under XDG_CONFIG_HOME, pointed at a private folder.
 static const QString kConfigHome = WindowTest::privateXdgFolder("XDG_CONFIG_HOME");
+#endif
 
 class TestMsConfig : public QObject
 {
     Q_OBJECT
 
 private:
+#ifdef Q_OS_WIN
+    std::unique_ptr<Registry::Backup> m_userSettings;
+
+    // The key's values as the registry holds them; a value that is no string shows its type.
+    static QMap<QString, QString> inStore() { return Registry::values(HKEY_CURRENT_USER, kKey); }
+    static void removeStore() { Registry::removeKey(HKEY_CURRENT_USER, kKey); }
+#else
     static QString storeFile() { return kConfigHome + "/Vantrel/Tovimex.conf"; }
 
+    static QMap<QString, QString> inStore()
+    {
+        QMap<QString, QString> values;
+        const QSettings raw(storeFile(), QSettings::IniFormat);
+        for (const QString &key : raw.allKeys())
+            values.insert(key, raw.value(key).toString());
+        return values;
+    }
+    static void removeStore() { QFile::remove(storeFile()); }
+#endif
+
 private slots:
-    void init() { QFile::remove(storeFile()); }
+#ifdef Q_OS_WIN
+    void initTestCase() { m_userSettings.reset(new Registry::Backup(HKEY_CURRENT_USER, kKey)); }
+    void cleanupTestCase() { m_userSettings->restore(); }
+#endif
+    void init() { removeStore(); }
 
     void firstStartDefaults()
     {
@@ -39,14 +70,13 @@ private slots:
             config.workDir = "C:/Работа";
             config.save();
         }
-        QVERIFY2(QFile::exists(storeFile()), qPrintable(storeFile()));
-        QSettings raw(storeFile(), QSettings::IniFormat);
-        QCOMPARE(raw.allKeys().size(), 5);
-        QCOMPARE(raw.value("AutoLoad").toString(), QString("true"));
-        QCOMPARE(raw.value("Logic").toString(), QString("true"));
-        QCOMPARE(raw.value("AddDevice").toString(), QString("false"));
-        QCOMPARE(raw.value("DelDevice").toString(), QString("false"));
-        QCOMPARE(raw.value("WorkDir").toString(), QString("C:/Работа"));
+        // five values at the top of the store, the switches as the texts true and false
+        const QMap<QString, QString> expected{{"AutoLoad", "true"},
+                                              {"Logic", "true"},
+                                              {"AddDevice", "false"},
+                                              {"DelDevice", "false"},
+                                              {"WorkDir", "C:/Работа"}};
+        QCOMPARE(inStore(), expected);
 
         MsConfig again("Vantrel", "Tovimex");
         again.read();
@@ -83,9 +113,8 @@ private slots:
         QCOMPARE(config.writeLog, truth);
         config.save();
         // written back as a boolean of the same truth, the folder unchanged
-        QSettings raw(storeFile(), QSettings::IniFormat);
-        QCOMPARE(raw.value("Logic").toString(), truth ? QString("true") : QString("false"));
-        QCOMPARE(raw.value("WorkDir").toString(), QString("D:\\чужая папка"));
+        QCOMPARE(inStore().value("Logic"), truth ? QString("true") : QString("false"));
+        QCOMPARE(inStore().value("WorkDir"), QString("D:\\чужая папка"));
     }
 };
 

@@ -1,7 +1,7 @@
 // genimages: draws the program's pictures and icons.
 //
-//   genimages [OUTDIR]               write every picture, the .ico files,
-//                                    resurce.qrc and vantrelvcom.rc into OUTDIR
+//   genimages [OUTDIR]               write every picture, the .ico files, the desktop
+//                                    icons, resurce.qrc and vantrelvcom.rc into OUTDIR
 //   genimages --check OUTDIR         verify an output folder (sizes, icons, qrc)
 //   genimages --sheet OUTDIR SHEET   contact sheet of OUTDIR at 32 and 24 px
 //
@@ -94,7 +94,7 @@ int generate(const QString &outDir)
         return 1;
     }
     const QDir dir(outDir);
-    for (const Picture &pic : pictures()) {
+    for (const Picture &pic : pictures() + themeIcons()) {
         const QImage img = render(pic.draw, pic.width, pic.height, pic.pixelCoordinates);
         QImageWriter writer(dir.filePath(pic.file), "png");
         if (!writer.write(img)) {
@@ -111,7 +111,8 @@ int generate(const QString &outDir)
     }
     if (!writeFile(dir.filePath(kQrcName), qrcContents()) || !writeFile(dir.filePath(kRcName), rcContents()))
         return 1;
-    printf("genimages: wrote %d pictures and %d icons to %s\n", int(pictures().size()), int(iconFiles().size()),
+    printf("genimages: wrote %d pictures and %d icons to %s\n", int(pictures().size() + themeIcons().size()),
+           int(iconFiles().size()),
            qPrintable(QDir::cleanPath(dir.absolutePath())));
     return 0;
 }
@@ -125,7 +126,7 @@ int check(const QString &outDir)
         ++errors;
     };
 
-    for (const Picture &pic : pictures()) {
+    for (const Picture &pic : pictures() + themeIcons()) {
         QImageReader reader(dir.filePath(pic.file));
         if (reader.format() != "png") {
             fail(pic.file + ": missing or not a PNG");

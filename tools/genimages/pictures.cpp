@@ -670,3 +670,15 @@ const QList<IconFile> &iconFiles()
     };
     return list;
 }
+
+const QList<Picture> &themeIcons()
+{
+    // The program's icon, as the executable carries it, at the hicolor theme's sizes.
+    static const QList<Picture> list = {
+        {"vantrelvcom-16.png", 16, 16, netServiceEmblem},
+        {"vantrelvcom-32.png", 32, 32, netServiceEmblem},
+        {"vantrelvcom-48.png", 48, 48, netServiceEmblem},
+        {"vantrelvcom-256.png", 256, 256, netServiceEmblem},
+    };
+    return list;
+}

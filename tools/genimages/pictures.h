@@ -26,3 +26,5 @@ struct IconFile {
 
 const QList<Picture> &pictures();
 const QList<IconFile> &iconFiles();
+// The desktop icon for the Linux package (hicolor theme), not part of the resource collection.
+const QList<Picture> &themeIcons();
