@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
@@ -26,6 +27,10 @@
 #include <QThread>
 #include <QToolBar>
 #include <QUrl>
+
+// The log pane's lines also go to this category, off unless asked for (QT_LOGGING_RULES), so that
+// what the pane shows can be read where there is no one to look at it.
+Q_LOGGING_CATEGORY(lcLogPane, "vantrelvcom.log", QtInfoMsg)
 
 namespace {
 
@@ -54,7 +59,7 @@ MainWindow::MainWindow(QWidget *parent)
     createActions();
     createMenu();
     createToolBar();
-    ui->plnText->appendPlainText(QStringLiteral("State list..."));
+    appendToLog(QStringLiteral("State list..."));
     createObjects();
     ui->plnText->setStyleSheet(QLatin1String(kPaneStyle));
     building = false;
@@ -350,6 +355,12 @@ void MainWindow::onPipeStateChanged()
     }
 }
 
+void MainWindow::appendToLog(const QString &text)
+{
+    ui->plnText->appendPlainText(text);
+    qCDebug(lcLogPane).noquote() << text;
+}
+
 int MainWindow::idOfRow(int row) const
 {
     const QTableWidgetItem *idItem = ui->tbView->item(row, 0);
@@ -611,26 +622,26 @@ void MainWindow::onMonitor()
 void MainWindow::sysGetPortList()
 {
     const QString output = Setupc::run(this, Setupc::listArgs());
-    ui->plnText->appendPlainText(output);
+    appendToLog(output);
     listCOM = Setupc::portNames(output);
     const auto pairs = Setupc::pairs(listCOM);
     for (int i = 0; i < pairs.size(); ++i)
-        ui->plnText->appendPlainText(
+        appendToLog(
             tr("Пара %1: %2-%3").arg(i).arg(pairs.at(i).first, pairs.at(i).second));
     // The connection dialog then offers none of the folder's ports; the user is told why here.
     const QString problem = SerialPorts::virtualPortDirProblem();
     if (!problem.isEmpty())
-        ui->plnText->appendPlainText(tr("Virtual ports not used: %1").arg(problem));
+        appendToLog(tr("Virtual ports not used: %1").arg(problem));
 }
 
 bool MainWindow::sysDeleteAll()
 {
     if (!Setupc::exists()) {
-        ui->plnText->appendPlainText(QStringLiteral("setupc.exe not found!"));
+        appendToLog(QStringLiteral("setupc.exe not found!"));
         return false;
     }
-    ui->plnText->appendPlainText(QStringLiteral("Uninstall all ports..."));
-    ui->plnText->appendPlainText(Setupc::run(this, Setupc::uninstallArgs()));
+    appendToLog(QStringLiteral("Uninstall all ports..."));
+    appendToLog(Setupc::run(this, Setupc::uninstallArgs()));
     return true;
 }
 

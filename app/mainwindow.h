@@ -84,6 +84,8 @@ private:
     // Writes pipes.json; when that fails, tells the user at once which file could not be written.
     bool savePipes();
     void showState(int row, QPipeItem *item);
+    // Appends a line to the log pane.
+    void appendToLog(const QString &text);
     int idOfRow(int row) const;
 
     Ui::MainWindow *ui;
