@@ -432,8 +432,9 @@ namespace {
 
 const char kFakeMarker[] = "/.fake-setupc";
 
-// One file of arguments per call, NUL-separated so that an argument with blanks or line breaks
-// comes back exactly as received.
+#ifndef Q_OS_WIN
+// As wintools/fakesetupc.cpp does on Windows. One file of arguments per call, NUL-separated so
+// that an argument with blanks or line breaks comes back exactly as received.
 const char kFakeScript[] = R"sh(here=$(dirname "$0")
 n=1
 while [ -e "$here/call-$n" ]; do n=$((n + 1)); done
@@ -449,6 +450,7 @@ fi
 [ -f "$here/$request.err" ] && cat "$here/$request.err" >&2
 exit "$(cat "$here/$request.status" 2>/dev/null || echo 0)"
 )sh";
+#endif
 
 } // namespace
 
@@ -469,13 +471,27 @@ bool FakeSetupc::folderIsFake()
 
 bool FakeSetupc::install(QString *why)
 {
+#ifdef Q_OS_WIN
+    // The Windows program of the same behaviour, which the build puts beside the tests.
+    const QString built = QCoreApplication::applicationDirPath() + QStringLiteral("/wintools/setupc.exe");
+    if (!QFileInfo(built).isFile()) {
+        if (why)
+            *why = QStringLiteral("the fake setupc.exe is not built: %1").arg(built);
+        return false;
+    }
+    QFile::remove(program());
+    const bool written = QDir().mkpath(folder()) && writeFile(folder() + QLatin1String(kFakeMarker), {})
+                         && QFile::copy(built, program());
+#else
     if (findTool(QStringLiteral("bash")).isEmpty()) {
         if (why)
             *why = QStringLiteral("bash is not installed; the fake setupc.exe is a bash script");
         return false;
     }
-    if (!QDir().mkpath(folder()) || !writeFile(folder() + QLatin1String(kFakeMarker), {})
-        || !writeScript(program(), kFakeScript)) {
+    const bool written = QDir().mkpath(folder()) && writeFile(folder() + QLatin1String(kFakeMarker), {})
+                         && writeScript(program(), kFakeScript);
+#endif
+    if (!written) {
         if (why)
             *why = QStringLiteral("cannot write the fake %1").arg(program());
         return false;

@@ -255,7 +255,8 @@ quint16 closedPort();
 // A fake setupc.exe in com0com/ beside the test program, where the program looks for it. It
 // keeps the arguments of every call and answers a request (the first word of its first
 // argument) with the output, error output and exit status the test set for that request. The
-// folder is every test program's there: tests that use it take a CTest resource lock.
+// folder is every test program's there: tests that use it take a CTest resource lock. A bash
+// script off Windows; on Windows the program built from wintools/fakesetupc.cpp.
 class FakeSetupc
 {
 public:

@@ -65,6 +65,37 @@ private slots:
         QVERIFY(parent.findChildren<QProcess *>().isEmpty());
     }
 
+#ifdef Q_OS_WIN
+    // Windows hands a program its command line whole, and the program splits it: the install
+    // request must stand there as one quoted argument. And the setupc.exe started is the one in
+    // com0com beside this program, whatever the current folder.
+    void commandLineOnWindows_data()
+    {
+        QTest::addColumn<QStringList>("request");
+        QTest::addColumn<QString>("commandLine");
+        // Qt puts two blanks after the program's name.
+        QTest::newRow("install") << Setupc::installArgs("COM5", "COM6") << "  \"install PortName=COM5 PortName=COM6\"";
+        QTest::newRow("list") << Setupc::listArgs() << "  list";
+        QTest::newRow("remove") << Setupc::removeArgs(3) << "  remove 3";
+    }
+
+    void commandLineOnWindows()
+    {
+        QFETCH(QStringList, request);
+        QFETCH(QString, commandLine);
+        const QString program = QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + "\\com0com\\setupc.exe";
+        // the program's path holds no blank here, so it goes unquoted
+        QVERIFY(!program.contains(' '));
+        TestSupport::ScratchFolder elsewhere;
+        QVERIFY(elsewhere.isValid());
+        Setupc::run(nullptr, request);
+        const QString folder = TestSupport::FakeSetupc::folder() + '/';
+        QCOMPARE(QString::fromUtf8(TestSupport::readFile(folder + "exe")), program);
+        QCOMPARE(QString::fromUtf8(TestSupport::readFile(folder + "cmdline")), program + commandLine);
+        QCOMPARE(QString::fromUtf8(TestSupport::readFile(folder + "cwd")), QDir::toNativeSeparators(elsewhere.path()));
+    }
+#endif
+
     void outputIsLatin1()
     {
         QByteArray bytes;
