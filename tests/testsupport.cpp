@@ -9,7 +9,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -540,6 +542,66 @@ QList<QStringList> FakeSetupc::calls() const
             args << QString::fromUtf8(part);
         result << args;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+#ifdef Q_OS_WIN
+namespace {
+
+const wchar_t kSerialComm[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+std::wstring listedValueName(const QString &name)
+{
+    return (QStringLiteral("\\Device\\VcomTest") + name).toStdWString();
+}
+
+} // namespace
+#endif
+
+bool ListedPorts::add(const QString &name, QString *why)
+{
+#ifdef Q_OS_WIN
+    HKEY key;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSerialComm, 0, nullptr, REG_OPTION_VOLATILE,
+                                     KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        const std::wstring data = name.toStdWString();
+        status = RegSetValueExW(key, listedValueName(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
+                                DWORD((data.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS) {
+        *why = QStringLiteral("cannot list %1 under HKEY_LOCAL_MACHINE\\%2 (error %3): it takes an administrator")
+                   .arg(name, QString::fromWCharArray(kSerialComm))
+                   .arg(status);
+        return false;
+    }
+    m_added << name;
+#else
+    const QString dir = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) + QStringLiteral("/vcom");
+    const QString link = dir + QLatin1Char('/') + name;
+    // Only a folder no one else can write to has ports.
+    if (!QDir().mkpath(dir) || !QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+        || !QFile::link(QStringLiteral("/dev/null"), link)) {
+        *why = QStringLiteral("cannot make the port link %1").arg(link);
+        return false;
+    }
+    m_added << link;
+#endif
+    return true;
+}
+
+void ListedPorts::clear()
+{
+    for (const QString &added : qAsConst(m_added)) {
+#ifdef Q_OS_WIN
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSerialComm, listedValueName(added).c_str());
+#else
+        QFile::remove(added);
+#endif
+    }
+    m_added.clear();
 }
 
 } // namespace TestSupport

@@ -280,6 +280,26 @@ public:
     QList<QStringList> calls() const;
 };
 
+// Serial port names of the test's own that the system lists among its ports, to be picked in the
+// dialogs (not opened). Off Windows: links to /dev/null in the virtual-port folder under
+// XDG_RUNTIME_DIR, which the test points at a folder of its own first. On Windows: values under
+// HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, where drivers (com0com's too) announce
+// their ports. Gone with clear() and with the object.
+class ListedPorts
+{
+public:
+    ListedPorts() = default;
+    ~ListedPorts() { clear(); }
+    ListedPorts(const ListedPorts &) = delete;
+    ListedPorts &operator=(const ListedPorts &) = delete;
+
+    bool add(const QString &name, QString *why);
+    void clear();
+
+private:
+    QStringList m_added;
+};
+
 } // namespace TestSupport
 
 // Fails the calling test with a clear message when socat is missing or the pair does not come up.

@@ -5,6 +5,7 @@
 #include "serialports.h"
 
 #include "guitest.h"
+#include "testsupport.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -62,21 +63,20 @@ class TestDialogs : public QObject
 
 private:
     QTemporaryDir m_runtime;
-
-    QString portDir() const { return m_runtime.path() + "/vcom"; }
+    TestSupport::ListedPorts m_ports;
 
 private slots:
     void initTestCase()
     {
         Q_INIT_RESOURCE(resurce);
         GuiTest::watchUnplanned();
-        // Virtual ports of our own, so the dialog always has some to list.
+        // Ports of our own, so the dialog always has some to list.
         QVERIFY(m_runtime.isValid());
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
-        QVERIFY(QDir().mkpath(portDir()));
-        QVERIFY(QFile::setPermissions(portDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        for (const char *name : {"COM10", "COM3", "COM7"})
-            QVERIFY(QFile::link("/dev/null", portDir() + "/" + name));
+        for (const char *name : {"COM10", "COM3", "COM7"}) {
+            QString why;
+            QVERIFY2(m_ports.add(name, &why), qPrintable(why));
+        }
         QVERIFY(SerialPorts::portNames().contains("COM7"));
     }
 
