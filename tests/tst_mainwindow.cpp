@@ -64,8 +64,6 @@ private:
     std::unique_ptr<ScratchFolder> m_work;
     FakeSetupc m_fake;
 
-    static QString settingsFile() { return kConfigHome + "/Vantrel/Tovimex.conf"; }
-
     static QStringList column(MainWindow &w, int c)
     {
         QStringList texts;
@@ -97,7 +95,7 @@ private slots:
     {
         m_work = std::make_unique<ScratchFolder>();
         QVERIFY(m_work->isValid());
-        QFile::remove(settingsFile());
+        clearStoredSettings();
     }
 
     void cleanup()
@@ -447,9 +445,8 @@ private slots:
             action(*w, "actStop")->trigger();
             QTRY_COMPARE(peer.clientCount(), 1);
         }
-        QSettings raw(settingsFile(), QSettings::IniFormat);
-        QCOMPARE(raw.value("Started").toString(), QString("1"));
-        QCOMPARE(raw.value("StartedIn").toString(), QDir::currentPath());
+        QCOMPARE(storedSettings().value("Started"), QString("1"));
+        QCOMPARE(storedSettings().value("StartedIn"), QDir::currentPath());
         auto w = makeWindow();
         QVERIFY(collection(*w)->itemById(1)->isStarted());
         QVERIFY(!collection(*w)->itemById(2)->isStarted());
@@ -624,13 +621,13 @@ private slots:
         QCOMPARE(w->isVisible(), !closed);
         QCOMPARE(w->isMinimized(), minimized);
         // only the exit writes the settings; the logon folder was written when the box was checked
-        QSettings raw(settingsFile(), QSettings::IniFormat);
-        QCOMPARE(raw.contains("AutoLoad"), closed);
-        QCOMPARE(raw.value("LogonDir").toString(), QDir::currentPath());
+        const QMap<QString, QString> stored = storedSettings();
+        QCOMPARE(stored.contains("AutoLoad"), closed);
+        QCOMPARE(stored.value("LogonDir"), QDir::currentPath());
         if (closed) {
             QCOMPARE(status(*w), QString("Статус: Save config"));
-            QCOMPARE(raw.value("AutoLoad").toString(), QString("true"));
-            QCOMPARE(raw.allKeys().size(), 6);
+            QCOMPARE(stored.value("AutoLoad"), QString("true"));
+            QCOMPARE(stored.size(), 6);
         }
     }
 
@@ -643,10 +640,9 @@ private slots:
             clickInModal("btYes");
             QVERIFY(w->close());
         }
-        const QString entry = kConfigHome + "/autostart/" + QCoreApplication::applicationName() + ".desktop";
         const QString logonFolder = QDir::currentPath();
-        QVERIFY(readFile(entry).contains("\nPath=" + logonFolder.toUtf8() + "\n"));
-        QFile::remove(entry);
+        QVERIFY2(startsIn(logonEntry(), logonFolder), logonEntry().constData());
+        setLogonEntry({});
         // the next start, from another folder, shows the box checked and registers the program
         // again, to start where the box was checked
         QTemporaryDir elsewhere;
@@ -654,21 +650,56 @@ private slots:
         auto w = makeWindow();
         QVERIFY(QDir::setCurrent(logonFolder));
         QVERIFY(a_boxOf(*w)->isChecked());
-        QVERIFY(readFile(entry).contains("\nPath=" + logonFolder.toUtf8() + "\n"));
+        QVERIFY2(startsIn(logonEntry(), logonFolder), logonEntry().constData());
         a_boxOf(*w)->setChecked(false);
-        QVERIFY(!QFile::exists(entry));
+        QVERIFY(logonEntry().isEmpty());
         clickInModal("btYes");
         QVERIFY(w->close());
         // with the switch off, start-up leaves the entry alone
         w.reset();
-        QFile f(entry);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[Desktop Entry]\nType=Application\nName=other\nExec=/bin/true\n");
-        f.close();
+        setLogonEntry(kOtherEntry);
         auto w2 = makeWindow();
         QVERIFY(!a_boxOf(*w2)->isChecked());
-        QCOMPARE(readFile(entry), QByteArray("[Desktop Entry]\nType=Application\nName=other\nExec=/bin/true\n"));
+        QCOMPARE(logonEntry(), kOtherEntry);
     }
+
+#ifdef Q_OS_WIN
+    // The Run key starts the program in the system folder; it then works in the folder where
+    // start at logon was switched on, with that folder's pipes.json. Started anywhere else, it
+    // stays where it was started.
+    void logonStartWorksInTheLogonFolder_data()
+    {
+        QTest::addColumn<bool>("fromSystemFolder");
+        QTest::newRow("started by the Run key") << true;
+        QTest::newRow("started from elsewhere") << false;
+    }
+
+    void logonStartWorksInTheLogonFolder()
+    {
+        QFETCH(bool, fromSystemFolder);
+        const QString logonFolder = QDir::currentPath();
+        QVERIFY(writePipes({pipe(1, "COM6", 502, "logon")}));
+        QSettings("Vantrel", "Tovimex").setValue("LogonDir", logonFolder);
+        ScratchFolder elsewhere;
+        QVERIFY(elsewhere.isValid());
+        QVERIFY(writePipes({pipe(2, "COM6", 502, "elsewhere")}));
+        wchar_t system[MAX_PATH];
+        const UINT size = GetSystemDirectoryW(system, MAX_PATH);
+        QVERIFY(size > 0 && size < MAX_PATH);
+        const QString systemFolder = QString::fromWCharArray(system, int(size));
+        // Should the window stay there, it writes its pipes.json there as it goes.
+        const QString stray = systemFolder + "/pipes.json";
+        const auto removeStray = qScopeGuard([stray, had = QFile::exists(stray)] {
+            if (!had)
+                QFile::remove(stray);
+        });
+        if (fromSystemFolder)
+            QVERIFY(QDir::setCurrent(systemFolder));
+        auto w = makeWindow();
+        QCOMPARE(QDir::currentPath(), fromSystemFolder ? logonFolder : elsewhere.path());
+        QCOMPARE(column(*w, 1), QStringList{fromSystemFolder ? "logon" : "elsewhere"});
+    }
+#endif
 
     // Hovering an entry sends its status tip, and ours are empty: the status line must stay.
     void statusStaysWhileMenusAreBrowsed()
@@ -811,6 +842,9 @@ private slots:
 
     void untrustedPortFolderIsNamedInTheLog()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no virtual-port folder: com0com's ports are the driver's");
+#endif
         const QString dir = kRuntimeDir + "/vcom";
         QString failed;
         QVERIFY2(makeVirtualPortDir(dir, "777", &failed), qPrintable(failed));
@@ -824,6 +858,47 @@ private slots:
 
 private:
     static QCheckBox *a_boxOf(MainWindow &w) { return w.findChild<QCheckBox *>(); }
+
+    // Start at logon as the system keeps it, empty when there is none: the Run value on Windows,
+    // which starts the program by its path (the folder to work in is the LogonDir setting);
+    // elsewhere the autostart entry, which names the folder itself.
+#ifdef Q_OS_WIN
+    static inline const QByteArray kOtherEntry = "C:\\Other\\program.exe";
+
+    static QByteArray logonEntry()
+    {
+        return Registry::values(HKEY_CURRENT_USER, runKey()).value(QCoreApplication::applicationName()).toUtf8();
+    }
+    static void setLogonEntry(const QByteArray &text)
+    {
+        QSettings run("HKEY_CURRENT_USER\\" + runKey(), QSettings::NativeFormat);
+        if (text.isEmpty())
+            run.remove(QCoreApplication::applicationName());
+        else
+            run.setValue(QCoreApplication::applicationName(), QString::fromUtf8(text));
+    }
+    static bool startsIn(const QByteArray &entry, const QString &folder)
+    {
+        return entry == QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toUtf8()
+               && storedSettings().value("LogonDir") == folder;
+    }
+#else
+    static inline const QByteArray kOtherEntry = "[Desktop Entry]\nType=Application\nName=other\nExec=/bin/true\n";
+
+    static QString entryPath() { return kConfigHome + "/autostart/" + QCoreApplication::applicationName() + ".desktop"; }
+    static QByteArray logonEntry() { return readFile(entryPath()); }
+    static void setLogonEntry(const QByteArray &text)
+    {
+        if (text.isEmpty())
+            QFile::remove(entryPath());
+        else
+            QVERIFY(writeFile(entryPath(), text));
+    }
+    static bool startsIn(const QByteArray &entry, const QString &folder)
+    {
+        return entry.contains("\nPath=" + folder.toUtf8() + "\n");
+    }
+#endif
 
     static QStringList savedNames()
     {

@@ -1,10 +1,12 @@
-// Private XDG folders for a test, and driving the main window the way a user does.
+// Private XDG folders for a test (on Windows: the user's settings, saved and put back), and
+// driving the main window the way a user does.
 #ifndef WINDOWTEST_H
 #define WINDOWTEST_H
 
 #include "mainwindow.h"
 #include "qpipemap.h"
 #include "serialports.h"
+#include "wintools/registry.h"
 
 #include <QAction>
 #include <QDir>
@@ -12,6 +14,7 @@
 #include <QLabel>
 #include <QMutex>
 #include <QPixmap>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -21,6 +24,98 @@
 #include <memory>
 
 namespace WindowTest {
+
+// ---- The window's settings store and start at logon ----------------------------------------
+
+#ifdef Q_OS_WIN
+// Under HKEY_CURRENT_USER.
+inline QString settingsKey() { return QStringLiteral("Software\\Vantrel\\Tovimex"); }
+inline QString runKey() { return QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"); }
+
+// On Windows the window always keeps its settings in the user's own key, and start at logon in
+// the Run key. A test program that includes this header saves, as it starts, that key whole and
+// the Run values of this program and of VantrelVCom, removes the key (so the program starts as
+// a first start does, like the empty settings folder of a test elsewhere), and puts all of it
+// back as it ends. A program started by a test that holds them already leaves them to it.
+class UserSettingsGuard
+{
+public:
+    UserSettingsGuard()
+        : m_held(!qEnvironmentVariableIsSet(kHeld))
+        , m_vendorExisted(Registry::keyExists(HKEY_CURRENT_USER, vendorKey()))
+        , m_settings(HKEY_CURRENT_USER, settingsKey())
+        , m_ownRun(HKEY_CURRENT_USER, runKey(), ownName())
+        , m_programRun(HKEY_CURRENT_USER, runKey(), QStringLiteral("VantrelVCom"))
+    {
+        if (!m_held)
+            return;
+        qputenv(kHeld, "1");
+        Registry::removeKey(HKEY_CURRENT_USER, settingsKey());
+    }
+
+    ~UserSettingsGuard()
+    {
+        if (!m_held)
+            return;
+        m_settings.restore();
+        m_ownRun.restore();
+        m_programRun.restore();
+        if (!m_vendorExisted && Registry::subkeys(HKEY_CURRENT_USER, vendorKey()).isEmpty()
+            && Registry::values(HKEY_CURRENT_USER, vendorKey()).isEmpty())
+            Registry::removeKey(HKEY_CURRENT_USER, vendorKey());
+    }
+
+    UserSettingsGuard(const UserSettingsGuard &) = delete;
+    UserSettingsGuard &operator=(const UserSettingsGuard &) = delete;
+
+private:
+    static constexpr const char *kHeld = "VCOM_TEST_SETTINGS_HELD";
+    static QString vendorKey() { return QStringLiteral("Software\\Vantrel"); }
+    // The name AutoRun gives this program's value: Qt's application name, its file's base name.
+    static QString ownName()
+    {
+        wchar_t path[MAX_PATH];
+        const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+        const QString file = QString::fromWCharArray(path, int(n)).section(QLatin1Char('\\'), -1);
+        return file.section(QLatin1Char('.'), 0, 0);
+    }
+
+    bool m_held;
+    bool m_vendorExisted;
+    Registry::Backup m_settings;
+    Registry::ValueBackup m_ownRun;
+    Registry::ValueBackup m_programRun;
+};
+
+inline const UserSettingsGuard userSettingsGuard;
+#endif
+
+// What the settings store holds, value by value as text (a switch as "true" or "false"): the
+// registry key on Windows, the ini file under XDG_CONFIG_HOME elsewhere.
+inline QMap<QString, QString> storedSettings()
+{
+    QMap<QString, QString> values;
+#ifdef Q_OS_WIN
+    values = Registry::values(HKEY_CURRENT_USER, settingsKey());
+#else
+    const QSettings raw(QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/Vantrel/Tovimex.conf"),
+                        QSettings::IniFormat);
+    for (const QString &key : raw.allKeys())
+        values.insert(key, raw.value(key).toString());
+#endif
+    return values;
+}
+
+inline void clearStoredSettings()
+{
+#ifdef Q_OS_WIN
+    Registry::removeKey(HKEY_CURRENT_USER, settingsKey());
+#else
+    QFile::remove(QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/Vantrel/Tovimex.conf"));
+#endif
+}
+
+// ---------------------------------------------------------------------------------------------
 
 // Points an XDG variable (XDG_CONFIG_HOME, XDG_RUNTIME_DIR) at a folder of the test's own,
 // removed when the test ends, and returns its path. Call it from a static initialiser: the

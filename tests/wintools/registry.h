@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QMap>
+#include <QSharedPointer>
 #include <QString>
 
 #include <windows.h>
@@ -153,6 +154,42 @@ private:
     QString m_path;
     bool m_existed;
     QMap<QString, QList<Value>> m_keys;
+};
+
+// One value as it was when the backup was made; restore() writes it back with its type, or
+// removes it when there was none.
+class ValueBackup
+{
+public:
+    ValueBackup(HKEY root, const QString &path, const QString &name)
+        : m_root(root)
+        , m_path(path)
+        , m_name(name)
+    {
+        for (const Value &v : rawValues(root, path)) {
+            if (v.name.compare(name, Qt::CaseInsensitive) == 0)
+                m_value.reset(new Value(v));
+        }
+    }
+
+    void restore() const
+    {
+        removeValue(m_root, m_path, m_name);
+        if (!m_value)
+            return;
+        HKEY key;
+        if (RegCreateKeyExW(m_root, wide(m_path), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return;
+        RegSetValueExW(key, wide(m_value->name), 0, m_value->type,
+                       reinterpret_cast<const BYTE *>(m_value->data.constData()), DWORD(m_value->data.size()));
+        RegCloseKey(key);
+    }
+
+private:
+    HKEY m_root;
+    QString m_path;
+    QString m_name;
+    QSharedPointer<Value> m_value;
 };
 
 } // namespace Registry
