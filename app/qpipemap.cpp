@@ -1,4 +1,4 @@
-#ifdef _WIN32
+#ifdef WIN32
 // Before any Qt header: they pull in windows.h, which must not bring the old winsock.h first.
 #include <winsock2.h>
 #include <mstcpip.h>

@@ -1,3 +1,7 @@
+#ifdef WIN32
+// Before any Qt header, which may bring windows.h and with it the old winsock.h.
+#include <winsock2.h>
+#endif
 #include "testsupport.h"
 
 #include <QCoreApplication>
@@ -6,14 +10,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 
 #ifdef Q_OS_WIN
+#include "wintools/wineserial.h"
+
 #include <windows.h>
+#include <psapi.h>
+
+#include <string>
 #else
 #include <cerrno>
 #include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -157,6 +168,176 @@ Run run(const QString &program, const QStringList &args, int timeoutMs)
 
 // ---------------------------------------------------------------------------------------------
 
+#ifdef Q_OS_WIN
+
+namespace {
+
+// Before any port is opened: see wintools/wineserial.h.
+const bool kWineSerialRemedy = WineSerial::install();
+
+// One argument of a command line, quoted the way the C runtime (and Wine) splits it again.
+QString quoted(const QString &arg)
+{
+    if (!arg.isEmpty() && !arg.contains(QRegularExpression(QStringLiteral("[ \t\"]"))))
+        return arg;
+    QString out = QStringLiteral("\"");
+    int backslashes = 0;
+    for (const QChar c : arg) {
+        if (c == QLatin1Char('\\')) {
+            ++backslashes;
+            continue;
+        }
+        out += QString(c == QLatin1Char('"') ? 2 * backslashes + 1 : backslashes, QLatin1Char('\\'));
+        backslashes = 0;
+        out += c;
+    }
+    return out + QString(2 * backslashes, QLatin1Char('\\')) + QLatin1Char('"');
+}
+
+// Runs hostside.sh on the host and returns its answer, "ok ..." or "error: ...". Wine starts a
+// host program that CreateProcess is given, but hands back no handle to wait on: the answer file
+// it writes last says that it is done.
+QString askHost(const QStringList &args)
+{
+    const QString prefix = qEnvironmentVariable("WINEPREFIX");
+    if (prefix.isEmpty())
+        return QStringLiteral("error: WINEPREFIX is not set; the pty pairs are made on the host, under Wine");
+    static int calls = 0;
+    const QString answer = QStringLiteral("%1/vcom-pty/answer-%2-%3").arg(prefix).arg(GetCurrentProcessId()).arg(++calls);
+    const QString answerHere = QStringLiteral("Z:") + answer;
+    QDir().mkpath(QFileInfo(answerHere).path());
+    QFile::remove(answerHere);
+    QString command;
+    for (const QString &arg : QStringList{QStringLiteral("Z:\\bin\\bash"), QStringLiteral(HOSTSIDE_PATH), answer} + args)
+        command += quoted(arg) + QLatin1Char(' ');
+    std::wstring line = command.toStdWString();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process))
+        return QStringLiteral("error: cannot start %1: error %2").arg(command).arg(GetLastError());
+    if (process.hProcess)
+        CloseHandle(process.hProcess);
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 20000) {
+        if (QFileInfo::exists(answerHere)) {
+            const QString text = QString::fromLocal8Bit(readFile(answerHere)).trimmed();
+            QFile::remove(answerHere);
+            return text;
+        }
+        QThread::msleep(5);
+    }
+    return QStringLiteral("error: no answer from %1").arg(command);
+}
+
+const wchar_t kSerialComm[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+// What a serial driver registers for each of its ports, so that the system's port list (and so
+// QSerialPortInfo and the program's dialogs) offers it.
+void registerPort(const QString &port, bool on)
+{
+    const QString name = QStringLiteral("\\Device\\VcomTest") + port;
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSerialComm, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr)
+        != ERROR_SUCCESS)
+        return;
+    if (on)
+        RegSetValueExW(key, reinterpret_cast<const wchar_t *>(name.utf16()), 0, REG_SZ, reinterpret_cast<const BYTE *>(port.utf16()),
+                       DWORD((port.size() + 1) * sizeof(wchar_t)));
+    else
+        RegDeleteValueW(key, reinterpret_cast<const wchar_t *>(name.utf16()));
+    RegCloseKey(key);
+}
+
+bool answered(const QString &answer, QString *why)
+{
+    if (answer.startsWith(QLatin1String("ok")))
+        return true;
+    if (why)
+        *why = answer;
+    return false;
+}
+
+} // namespace
+
+PtyPair::PtyPair() = default;
+
+PtyPair::~PtyPair()
+{
+    if (m_hostDir.isEmpty())
+        return;
+    registerPort(m_nullPort, false);
+    registerPort(m_workPort, false);
+    askHost({QStringLiteral("remove"), m_hostDir});
+}
+
+bool PtyPair::start(QString *why)
+{
+    QStringList args{QStringLiteral("start")};
+    if (!m_hostDir.isEmpty())
+        args << m_hostDir;
+    const QString answer = askHost(args);
+    const QStringList words = answer.split(QLatin1Char(' '));
+    if (!answered(answer, why))
+        return false;
+    if (words.size() != 4) {
+        if (why)
+            *why = QStringLiteral("hostside.sh answered: ") + answer;
+        return false;
+    }
+    m_hostDir = words.at(1);
+    m_nullPort = words.at(2);
+    m_workPort = words.at(3);
+    registerPort(m_nullPort, true);
+    registerPort(m_workPort, true);
+    return true;
+}
+
+void PtyPair::stop()
+{
+    if (!m_hostDir.isEmpty())
+        askHost({QStringLiteral("stop"), m_hostDir});
+}
+
+void PtyPair::kill()
+{
+    if (!m_hostDir.isEmpty())
+        askHost({QStringLiteral("kill"), m_hostDir});
+}
+
+bool linkComPort(int number, const QString &port, QString *why)
+{
+    if (!answered(askHost({QStringLiteral("link"), QString::number(number), port}), why))
+        return false;
+    registerPort(QStringLiteral("COM%1").arg(number), true);
+    return true;
+}
+
+QList<int> hostKeepAlive(quint16 localPort, quint16 remotePort, QString *why)
+{
+    const QString answer =
+        askHost({QStringLiteral("keepalive"), QString::number(localPort), QString::number(remotePort)});
+    const QStringList words = answer.split(QLatin1Char(' '));
+    if (!answered(answer, why))
+        return {};
+    QList<int> values;
+    for (int i = 1; i < words.size(); ++i)
+        values << words.at(i).toInt();
+    return values;
+}
+
+void unlinkComPort(int number)
+{
+    registerPort(QStringLiteral("COM%1").arg(number), false);
+    askHost({QStringLiteral("unlink"), QString::number(number)});
+}
+
+#else
+
 PtyPair::PtyPair() = default;
 
 PtyPair::~PtyPair()
@@ -223,6 +404,8 @@ void PtyPair::kill()
     }
 }
 
+#endif
+
 // ---------------------------------------------------------------------------------------------
 
 TcpPeer::TcpPeer(bool echo, QObject *parent)
@@ -253,8 +436,8 @@ bool TcpPeer::listen()
 int baudRateInUse(const QString &path)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(path)
-    return -1;
+    const QString answer = askHost({QStringLiteral("speed"), path});
+    return answer.startsWith(QLatin1String("ok ")) ? answer.mid(3).toInt() : -1;
 #else
     const QString device = QFileInfo(path).canonicalFilePath();
     const QDir fds(QStringLiteral("/proc/self/fd"));
@@ -278,6 +461,45 @@ int baudRateInUse(const QString &path)
     }
     return -1;
 #endif
+}
+
+#ifdef __SANITIZE_ADDRESS__
+// AddressSanitizer keeps freed blocks in a quarantine of up to 256 MB, which would count as the
+// process's own memory here. GCC ships no header for this part of its interface.
+extern "C" void __sanitizer_purge_allocator();
+#endif
+
+qint64 residentKiB()
+{
+#ifdef __SANITIZE_ADDRESS__
+    __sanitizer_purge_allocator();
+#endif
+#ifdef Q_OS_WIN
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? qint64(counters.WorkingSetSize / 1024)
+                                                                                 : -1;
+#else
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+#endif
+}
+
+bool resetOnClose(QAbstractSocket *socket)
+{
+    const linger hard{1, 0};
+#ifdef Q_OS_WIN
+    const SOCKET fd = SOCKET(socket->socketDescriptor());
+#else
+    const int fd = int(socket->socketDescriptor());
+#endif
+    return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof hard) == 0;
 }
 
 quint16 closedPort()

@@ -77,6 +77,10 @@ Run run(const QString &program, const QStringList &args, int timeoutMs = 10000);
 // A pseudo-terminal pair made by socat: two links in a temporary folder, "a" for the bridge's
 // side and "b" for the user's side. It can end and come back on the same links, as a virtual
 // port pair that is removed and made anew. Gone when the object is.
+//
+// On Windows (under Wine) socat runs on the host, and each end is a Windows COM port: a Wine
+// link COMn to "a" and COMn+1 to "b", registered with the system's serial ports as a driver's
+// port is. nullEnd() and workEnd() are then those COM names. See tests/wintools/hostside.sh.
 class PtyPair
 {
 public:
@@ -87,13 +91,36 @@ public:
     void stop();
     // socat is killed: the kernel closes the terminals and the links stay behind, dangling.
     void kill();
+#ifdef Q_OS_WIN
+    QString nullEnd() const { return m_nullPort; }
+    QString workEnd() const { return m_workPort; }
+#else
     QString nullEnd() const { return m_dir.path() + QStringLiteral("/a"); }
     QString workEnd() const { return m_dir.path() + QStringLiteral("/b"); }
+#endif
 
 private:
+#ifdef Q_OS_WIN
+    QString m_hostDir;
+    QString m_nullPort;
+    QString m_workPort;
+#else
     QTemporaryDir m_dir;
     QProcess m_socat;
+#endif
 };
+
+#ifdef Q_OS_WIN
+// The keep-alive of this process's TCP socket from localPort to remotePort on 127.0.0.1 as the
+// host's socket under Wine's has it: on, idle seconds, interval seconds, probes. Empty, with why,
+// when it cannot be read.
+QList<int> hostKeepAlive(quint16 localPort, quint16 remotePort, QString *why);
+
+// The Windows COM port COMnumber, leading where the port (a PtyPair's end) leads, registered as
+// the pair's ports are; or none again. False, with why, when the host side refused.
+bool linkComPort(int number, const QString &port, QString *why = nullptr);
+void unlinkComPort(int number);
+#endif
 
 // A TCP peer on 127.0.0.1 that keeps every connection, records what each sent and, when asked,
 // echoes it back.
@@ -246,8 +273,16 @@ private:
 
 // The baud rate this process has set on the terminal device at path, as it has that device
 // open now (not through a new opening of its own); -1 when it has none open or the rate is not
-// a standard one.
+// a standard one. On Windows path is a PtyPair's COM port, and the rate is the terminal's as the
+// host sees it while a process other than socat holds it open.
 int baudRateInUse(const QString &path);
+
+// The resident memory of this process, in KiB; -1 when it cannot be read.
+qint64 residentKiB();
+
+// Makes the socket's next close a reset (RST), as a device that reboots does; false when the
+// system refused.
+bool resetOnClose(QAbstractSocket *socket);
 
 // A free TCP port on 127.0.0.1 with nothing listening on it.
 quint16 closedPort();

@@ -5,7 +5,7 @@ set_tests_properties(tst_stress PROPERTIES RESOURCE_LOCK vcom_testbin_com0com TI
 # minutes unless told otherwise, and the soak alone takes ten.
 add_test(NAME tst_stress_long COMMAND tst_stress)
 set_tests_properties(tst_stress_long PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VCOM_SOAK_SECONDS=600;QTEST_FUNCTION_TIMEOUT=840000"
+    ENVIRONMENT "${VCOM_TEST_ENV};VCOM_SOAK_SECONDS=600;QTEST_FUNCTION_TIMEOUT=840000"
     LABELS long
     TIMEOUT 900
     RESOURCE_LOCK vcom_testbin_com0com)

@@ -7,6 +7,9 @@
 #include "qpipemap.h"
 #include "serialports.h"
 #include "wintools/registry.h"
+#ifdef Q_OS_WIN
+#include "testsupport.h"
+#endif
 
 #include <QAction>
 #include <QDir>
@@ -139,6 +142,14 @@ public:
 
     QString make(int number, const QString &target)
     {
+#ifdef Q_OS_WIN
+        // target is a PtyPair's COM port; the link is a Windows COM port of its own.
+        QString why;
+        if (!TestSupport::linkComPort(number, target, &why))
+            qWarning("cannot make COM%d: %s", number, qPrintable(why));
+        m_numbers << number;
+        return QStringLiteral("COM%1").arg(number);
+#else
         const QString dir = SerialPorts::virtualPortDir();
         QDir().mkpath(dir);
         // Only a folder no one else can write to has ports.
@@ -150,6 +161,7 @@ public:
             qWarning("cannot make the link %s", qPrintable(link));
         m_links << link;
         return name;
+#endif
     }
 
     void clear()
@@ -157,10 +169,18 @@ public:
         for (const QString &link : qAsConst(m_links))
             QFile::remove(link);
         m_links.clear();
+#ifdef Q_OS_WIN
+        for (int number : qAsConst(m_numbers))
+            TestSupport::unlinkComPort(number);
+        m_numbers.clear();
+#endif
     }
 
 private:
     QStringList m_links;
+#ifdef Q_OS_WIN
+    QList<int> m_numbers;
+#endif
 };
 
 inline QTableWidget *table(MainWindow &w)
