@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSerialPortInfo>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -768,35 +769,17 @@ QList<QStringList> FakeSetupc::calls() const
 
 // ---------------------------------------------------------------------------------------------
 
-#ifdef Q_OS_WIN
-namespace {
-
-const wchar_t kSerialComm[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
-
-std::wstring listedValueName(const QString &name)
-{
-    return (QStringLiteral("\\Device\\VcomTest") + name).toStdWString();
-}
-
-} // namespace
-#endif
-
 bool ListedPorts::add(const QString &name, QString *why)
 {
 #ifdef Q_OS_WIN
-    HKEY key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSerialComm, 0, nullptr, REG_OPTION_VOLATILE,
-                                     KEY_SET_VALUE, nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS) {
-        const std::wstring data = name.toStdWString();
-        status = RegSetValueExW(key, listedValueName(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
-                                DWORD((data.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-    if (status != ERROR_SUCCESS) {
-        *why = QStringLiteral("cannot list %1 under HKEY_LOCAL_MACHINE\\%2 (error %3): it takes an administrator")
-                   .arg(name, QString::fromWCharArray(kSerialComm))
-                   .arg(status);
+    registerPort(name, true);
+    bool listed = false;
+    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
+        listed = listed || port.portName() == name;
+    if (!listed) {
+        *why = QStringLiteral("%1 is not in the system's port list: registering it under "
+                              "HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM takes an administrator")
+                   .arg(name);
         return false;
     }
     m_added << name;
@@ -818,7 +801,7 @@ void ListedPorts::clear()
 {
     for (const QString &added : qAsConst(m_added)) {
 #ifdef Q_OS_WIN
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSerialComm, listedValueName(added).c_str());
+        registerPort(added, false);
 #else
         QFile::remove(added);
 #endif
