@@ -399,19 +399,28 @@ private slots:
     void relaysWhileTheWindowIsBusy()
     {
         // A setupc.exe run or any other long step holds this thread up: the relay goes on in
-        // its own thread all the same. The echo peer is a process of its own for that reason.
+        // its own thread all the same. The echo peer runs in a thread of its own for that reason.
         PtyPair pair;
         REQUIRE_PTY_PAIR(pair);
-        const quint16 port = closedPort();
-        QProcess echo;
-        echo.start(findTool("socat"), {QString("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port), "EXEC:cat"});
-        QVERIFY(echo.waitForStarted());
+        QThread echoThread;
+        std::atomic<quint16> port{0};
+        connect(&echoThread, &QThread::started, [&echoThread, &port] {
+            auto *echo = new TcpPeer(true);
+            connect(&echoThread, &QThread::finished, echo, &QObject::deleteLater);
+            if (echo->listen())
+                port = echo->port();
+        });
+        echoThread.start();
+        const auto endEcho = qScopeGuard([&echoThread] {
+            echoThread.quit();
+            echoThread.wait();
+        });
+        QTRY_VERIFY(port != 0);
         QVERIFY(writePipes({pipe(1, pair.nullEnd(), port)}));
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
-        // socat may not listen yet at the first try; the connection tries again by itself
-        QTRY_COMPARE_WITH_TIMEOUT(collection(*w)->itemById(1)->state(), QPipeItem::PipeConnect, 5000);
+        QTRY_COMPARE(collection(*w)->itemById(1)->state(), QPipeItem::PipeConnect);
         std::atomic<bool> echoed{false};
         connect(collection(*w)->itemById(1), &QPipeItem::readSocketBuffer, this,
                 [&echoed](const QByteArray &) { echoed = true; }, Qt::DirectConnection);
@@ -424,8 +433,6 @@ private slots:
         QVERIFY2(echoed, "nothing was relayed while the window's thread was busy");
         QCOMPARE(readAtLeast(work, 4), QByteArray("ping"));
         action(*w, "actStop")->trigger();
-        echo.kill();
-        echo.waitForFinished();
     }
 
     void startedConnectionsComeBackAtTheNextStart()
