@@ -1,6 +1,8 @@
 // A user's whole journey through the real window, with real parts only: the port-pair stand-in
 // and socat, a TCP echo server on 127.0.0.1, the settings store and pipes.json in temporary
-// folders.
+// folders. On Windows there is no com0com to make a pair: the fake setupc.exe answers the port
+// manager as com0com's does, and the test does the driver's part, making the two COM ports the
+// manager asked for out of a pair made beforehand (Wine COM ports on a socat pair).
 #include "mainwindow.h"
 #include "serialports.h"
 #include "setupc.h"
@@ -15,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -37,17 +40,28 @@ class TestEndToEnd : public QObject
 
 private:
     std::unique_ptr<ScratchFolder> m_work;
+#ifdef Q_OS_WIN
+    FakeSetupc m_fake;
+    PtyPair m_pair;
+    ComLinks m_links;
+#endif
 
 private slots:
     void initTestCase()
     {
         QApplication::setQuitOnLastWindowClosed(false);
         watchUnplanned();
+#ifdef Q_OS_WIN
+        QString why;
+        QVERIFY2(m_fake.install(&why), qPrintable(why));
+        REQUIRE_PTY_PAIR(m_pair);
+#else
         QVERIFY2(!findTool("socat").isEmpty(), "socat is not installed: apt-get install socat");
         // The window starts com0com/setupc.exe beside the program: here, the stand-in.
         QVERIFY(QDir().mkpath(QFileInfo(Setupc::programPath()).absolutePath()));
         QFile::remove(Setupc::programPath());
         QVERIFY(QFile::copy(STANDIN_PATH, Setupc::programPath()));
+#endif
         m_work = std::make_unique<ScratchFolder>();
         QVERIFY(m_work->isValid());
     }
@@ -56,8 +70,12 @@ private slots:
 
     void cleanupTestCase()
     {
+#ifdef Q_OS_WIN
+        FakeSetupc::remove();
+#else
         QProcess::execute(Setupc::programPath(), {"uninstall"});
         QDir(Setupc::folderPath()).removeRecursively();
+#endif
         m_work.reset();
     }
 
@@ -68,6 +86,19 @@ private slots:
         auto w = makeWindow();
 
         // 1. the port manager makes a pair on the next free numbers
+#ifdef Q_OS_WIN
+        // com0com's answers for the names the manager proposes, above every port there is
+        static const QRegularExpression digits("\\d+");
+        int highest = 1;
+        for (const QString &name : SerialPorts::portNames())
+            highest = qMax(highest, digits.match(name).captured(0).toInt());
+        const QByteArray made = QString("       CNCA0 PortName=COM%1\n       CNCB0 PortName=COM%2\n")
+                                    .arg(highest + 1)
+                                    .arg(highest + 2)
+                                    .toLatin1();
+        QVERIFY(m_fake.setOutput("install", made + QString("ComDB: COM%1 - logged as \"in use\"\n").arg(highest + 1).toLatin1()));
+        QVERIFY(m_fake.setOutput("list", made));
+#endif
         QStringList managerRows;
         Box ask;
         whenModal([&](QWidget *dialog) {
@@ -80,7 +111,14 @@ private slots:
         });
         action(*w, "actDevice")->trigger();
         QCOMPARE(ask.title, QString("Установка виртуальных устройств"));
+#ifdef Q_OS_WIN
+        const QString requested = m_fake.calls().value(1).value(0);
+        QCOMPARE(requested, QString("install PortName=COM%1 PortName=COM%2").arg(highest + 1).arg(highest + 2));
+        // the driver's part: the two ports come up, on the pair made beforehand
+        const QStringList ports{m_links.make(highest + 1, m_pair.nullEnd()), m_links.make(highest + 2, m_pair.workEnd())};
+#else
         const QStringList ports = SerialPorts::virtualPortNames();
+#endif
         QCOMPARE(ports.size(), 2);
         const QString comNull = ports.at(0);
         const QString comWork = ports.at(1);
