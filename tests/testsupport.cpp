@@ -18,7 +18,6 @@
 #ifdef Q_OS_WIN
 #include "wintools/wineserial.h"
 
-#include <windows.h>
 #include <psapi.h>
 
 #include <string>
