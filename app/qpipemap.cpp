@@ -3,6 +3,11 @@
 #include <winsock2.h>
 #include <mstcpip.h>
 #include <ws2tcpip.h>
+// Windows 10 1703 and later take the probe count; MinGW's headers do not name it yet. Older
+// systems refuse it and keep their own count of ten.
+#ifndef TCP_KEEPCNT
+#define TCP_KEEPCNT 16
+#endif
 #endif
 
 #include "qpipemap.h"
@@ -64,11 +69,8 @@ void setKeepAlive(QTcpSocket *socket)
     tcp_keepalive values{1, ULONG(QPipeItem::KeepAliveIdleS * 1000), ULONG(QPipeItem::KeepAliveIntervalS * 1000)};
     DWORD returned = 0;
     WSAIoctl(SOCKET(fd), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
-#ifdef TCP_KEEPCNT
-    // Known to Windows 10 1703 and later; older systems keep their own count of ten.
     const DWORD count = QPipeItem::KeepAliveCount;
     setsockopt(SOCKET(fd), IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char *>(&count), sizeof count);
-#endif
 #elif defined(Q_OS_UNIX)
     const int idle = QPipeItem::KeepAliveIdleS;
     const int interval = QPipeItem::KeepAliveIntervalS;

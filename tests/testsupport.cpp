@@ -317,6 +317,11 @@ bool linkComPort(int number, const QString &port, QString *why)
     return true;
 }
 
+bool underWine()
+{
+    return WineSerial::underWine();
+}
+
 QList<int> hostKeepAlive(quint16 localPort, quint16 remotePort, QString *why)
 {
     const QString answer =

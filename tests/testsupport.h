@@ -111,6 +111,9 @@ private:
 };
 
 #ifdef Q_OS_WIN
+// Whether this Windows program runs under Wine.
+bool underWine();
+
 // The keep-alive of this process's TCP socket from localPort to remotePort on 127.0.0.1 as the
 // host's socket under Wine's has it: on, idle seconds, interval seconds, probes. Empty, with why,
 // when it cannot be read.

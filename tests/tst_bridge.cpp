@@ -376,6 +376,11 @@ private slots:
         // The record brings the TCP side back by itself; what the COM side sends meanwhile is
         // dropped and counted, never delivered stale on the way back.
         QFETCH(QString, how);
+#ifdef Q_OS_WIN
+        if (how == "reset" && underWine())
+            QSKIP("Wine 8 does not always report a reset to the socket's notifier (no FD_CLOSE, seen in 1 of "
+                  "3 runs), so the bridge may never hear of it");
+#endif
         PtyPair pair;
         REQUIRE_PTY_PAIR(pair);
         QTcpServer device;

@@ -19,12 +19,13 @@
 #include <QThread>
 #include <QtTest>
 
-#include <csignal>
 #include <ctime>
 #include <memory>
 #include <vector>
 
-#include <sys/socket.h>
+#ifdef Q_OS_WIN
+#include "wintools/registry.h"
+#endif
 
 using namespace GuiTest;
 using namespace TestSupport;
@@ -38,9 +39,17 @@ namespace {
 
 double processCpuSeconds()
 {
+#ifdef Q_OS_WIN
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user))
+        return 0;
+    const auto ticks = [](const FILETIME &t) { return (quint64(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return double(ticks(kernel) + ticks(user)) / 1e7;
+#else
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+#endif
 }
 
 } // namespace
@@ -54,6 +63,11 @@ private:
     ComLinks m_links;
     int m_faults = 0;
     QStringList m_observed;
+#ifdef Q_OS_WIN
+    // The window keeps its settings and the start at logon there: put back whole at the end.
+    std::unique_ptr<Registry::Backup> m_settings;
+    std::unique_ptr<Registry::Backup> m_run;
+#endif
 
     // Bytes written at both ends after a restart arrive at the other: what reaches the peer's
     // new client and the work port since the marks must end with the probes, and anything
@@ -127,6 +141,11 @@ private:
 private slots:
     void initTestCase()
     {
+#ifdef Q_OS_WIN
+        m_settings = std::make_unique<Registry::Backup>(HKEY_CURRENT_USER, "Software\\Vantrel\\Tovimex");
+        m_run = std::make_unique<Registry::Backup>(HKEY_CURRENT_USER,
+                                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+#endif
         QApplication::setQuitOnLastWindowClosed(false);
         MessageLog::install();
         watchUnplanned();
@@ -155,6 +174,10 @@ private slots:
             qInfo("observed: %s", qPrintable(line));
         qInfo("faults injected: %d", m_faults);
         MessageLog::uninstall();
+#ifdef Q_OS_WIN
+        m_settings->restore();
+        m_run->restore();
+#endif
     }
 
     void peerGoesAwayMidStream_data()
@@ -192,11 +215,7 @@ private slots:
         QVERIFY(peerGone.isValid());
         MessageLog::take();
         if (reset) {
-            // A linger time of zero makes the close a reset (RST), as a device that reboots does.
-            const linger hard{1, 0};
-            QVERIFY(::setsockopt(int(peer.client(0)->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
-                                 sizeof hard)
-                    == 0);
+            QVERIFY(resetOnClose(peer.client(0)));
             peer.client(0)->abort();
         } else {
             peer.client(0)->disconnectFromHost();
@@ -285,14 +304,16 @@ private slots:
 
     void ptyVanishesAndComesBack_data()
     {
+        // The signal's number, as it is on Linux.
         QTest::addColumn<int>("sig");
-        QTest::newRow("socat terminated") << int(SIGTERM);
-        QTest::newRow("socat killed") << int(SIGKILL);
+        QTest::newRow("socat terminated") << 15;
+        QTest::newRow("socat killed") << 9;
     }
 
     void ptyVanishesAndComesBack()
     {
         QFETCH(int, sig);
+        const bool killed = sig == 9;
         PtyPair pty;
         QString why;
         QVERIFY2(pty.start(&why), qPrintable(why));
@@ -317,7 +338,7 @@ private slots:
 
         // The pair goes away under the transfer; the user's application loses its end with it.
         MessageLog::take();
-        if (sig == SIGKILL)
+        if (killed)
             pty.kill();
         else
             pty.stop();
@@ -331,10 +352,10 @@ private slots:
         pump.stop();
         // Judged at the end, so that the way back is tried (and reported) whatever this shows.
         const Idle whileGone =
-            measureIdle(sig == SIGKILL ? "idle after socat was killed" : "idle after socat was terminated");
+            measureIdle(killed ? "idle after socat was killed" : "idle after socat was terminated");
         const QStringList said = MessageLog::texts(MessageLog::take(), false);
         m_observed << QStringLiteral("pty %1 mid-stream: state %2, %3 messages%4")
-                          .arg(sig == SIGKILL ? "killed" : "terminated")
+                          .arg(killed ? "killed" : "terminated")
                           .arg(int(record(*w, 1)->state()))
                           .arg(said.size())
                           .arg(said.isEmpty() ? QString() : ": " + said.mid(0, 5).join(" | "));
@@ -351,7 +372,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         m_observed << QStringLiteral("pty %1: came back by itself and relayed both ways on the new pair")
-                          .arg(sig == SIGKILL ? "killed" : "terminated");
+                          .arg(killed ? "killed" : "terminated");
         const Idle afterwards = measureIdle("idle after the pair came back");
         const QStringList later = MessageLog::texts(MessageLog::take(), true);
         QVERIFY2(later.isEmpty(), qPrintable(later.join('\n')));
@@ -483,8 +504,13 @@ private slots:
             QVERIFY(pumps[i]->sentUp.startsWith(peers[i]->received));
             QVERIFY(pumps[i]->sentDown.startsWith(works[i]->got));
         }
+#ifdef Q_OS_WIN
+        QCOMPARE(Registry::values(HKEY_CURRENT_USER, "Software\\Vantrel\\Tovimex").value("Started"),
+                 QString("1,2,3,4"));
+#else
         QCOMPARE(QSettings(kConfigHome + "/Vantrel/Tovimex.conf", QSettings::IniFormat).value("Started").toString(),
                  QString("1,2,3,4"));
+#endif
         m_observed << QStringLiteral("exit with %1 connections relaying: %2 messages at destruction%3, "
                                      "every peer saw the end")
                           .arg(n)

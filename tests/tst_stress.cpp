@@ -17,6 +17,12 @@
 #include <memory>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include "wintools/registry.h"
+
+#include <tlhelp32.h>
+#endif
+
 using namespace TestSupport;
 using namespace WindowTest;
 
@@ -26,12 +32,64 @@ static const QString kRuntimeDir = WindowTest::privateXdgFolder("XDG_RUNTIME_DIR
 
 namespace {
 
+#ifdef Q_OS_WIN
+// Handles stand for descriptors: sockets, ports, events and threads are all handles. Counted in
+// the system's list of handles (Wine answers GetProcessHandleCount with 0).
+int openDescriptors()
+{
+    struct Entry
+    {
+        ULONG ownerPid;
+        BYTE objectType;
+        BYTE flags;
+        USHORT handle;
+        PVOID object;
+        ULONG access;
+    };
+    struct List
+    {
+        ULONG count;
+        Entry entries[1];
+    };
+    typedef LONG(NTAPI * Query)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    const ULONG kSystemHandleInformation = 16;
+    const LONG kLengthMismatch = LONG(0xC0000004);
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    LONG status;
+    while ((status = query(kSystemHandleInformation, buffer.data(), ULONG(buffer.size()), nullptr)) == kLengthMismatch)
+        buffer.resize(buffer.size() * 2);
+    if (status != 0)
+        return -1;
+    const auto *list = reinterpret_cast<const List *>(buffer.constData());
+    int count = 0;
+    for (ULONG i = 0; i < list->count; ++i)
+        count += list->entries[i].ownerPid == GetCurrentProcessId();
+    return count;
+}
+
+int threadCount()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+#else
 int countEntries(const char *dir)
 {
     return QDir(QLatin1String(dir)).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size();
 }
 int openDescriptors() { return countEntries("/proc/self/fd"); }
 int threadCount() { return countEntries("/proc/self/task"); }
+#endif
 
 } // namespace
 
@@ -44,6 +102,11 @@ private:
     ComLinks m_links;
     QStringList m_summary;
     int m_soakSeconds = 0;
+#ifdef Q_OS_WIN
+    // The window keeps its settings and the start at logon there: put back whole at the end.
+    std::unique_ptr<Registry::Backup> m_settings;
+    std::unique_ptr<Registry::Backup> m_run;
+#endif
 
     bool longRun() const { return m_soakSeconds > 0; }
 
@@ -72,6 +135,11 @@ private:
 private slots:
     void initTestCase()
     {
+#ifdef Q_OS_WIN
+        m_settings = std::make_unique<Registry::Backup>(HKEY_CURRENT_USER, "Software\\Vantrel\\Tovimex");
+        m_run = std::make_unique<Registry::Backup>(HKEY_CURRENT_USER,
+                                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+#endif
         QApplication::setQuitOnLastWindowClosed(false);
         MessageLog::install();
         GuiTest::watchUnplanned();
@@ -100,6 +168,10 @@ private slots:
         for (const QString &line : qAsConst(m_summary))
             qInfo("%s", qPrintable(line));
         MessageLog::uninstall();
+#ifdef Q_OS_WIN
+        m_settings->restore();
+        m_run->restore();
+#endif
     }
 
     void startStopCyclesLeakNothing()

@@ -48,6 +48,8 @@ inline ProcAddress &realGetProcAddress()
     return f;
 }
 
+// One wait in flight. Its owners: the wait for Wine's event, then the queued APC and the watch on
+// the caller's thread; the last to let go frees it.
 struct PendingWait
 {
     PIO_APC_ROUTINE apc;
@@ -55,35 +57,63 @@ struct PendingWait
     PIO_STATUS_BLOCK status;
     HANDLE thread;
     HANDLE event;
-    HANDLE wait;
+    HANDLE eventWait;
+    HANDLE threadWait;
+    // Set once, by the APC that runs or by the end of the caller's thread, whichever comes first.
+    volatile LONG taken;
+    volatile LONG owners;
 };
 
-inline void release(PendingWait *p)
+inline void letGo(PendingWait *p)
 {
-    if (p->wait)
-        UnregisterWaitEx(p->wait, nullptr);
-    CloseHandle(p->event);
-    CloseHandle(p->thread);
-    delete p;
+    if (InterlockedDecrement(&p->owners) == 0) {
+        CloseHandle(p->event);
+        CloseHandle(p->thread);
+        delete p;
+    }
 }
 
 // In the caller's thread, when it next waits alertably: what Windows does on completion.
 inline void NTAPI deliver(ULONG_PTR arg)
 {
     auto *p = reinterpret_cast<PendingWait *>(arg);
+    const bool first = InterlockedCompareExchange(&p->taken, 1, 0) == 0;
+    // The thread is alive, so the watch on its end has not fired: it is cancelled, and its share
+    // falls to us.
+    if (UnregisterWaitEx(p->threadWait, nullptr))
+        letGo(p);
     const PIO_APC_ROUTINE apc = p->apc;
     const PVOID context = p->context;
     const PIO_STATUS_BLOCK status = p->status;
-    release(p);
-    apc(context, status, 0);
+    letGo(p);
+    if (first)
+        apc(context, status, 0);
+}
+
+// The caller's thread ended: an APC still queued to it never runs, on Windows neither.
+inline void CALLBACK threadEnded(PVOID arg, BOOLEAN)
+{
+    auto *p = static_cast<PendingWait *>(arg);
+    // Its share too, when it never ran.
+    if (InterlockedCompareExchange(&p->taken, 2, 0) == 0)
+        letGo(p);
+    UnregisterWaitEx(p->threadWait, nullptr);
+    letGo(p);
 }
 
 inline void CALLBACK completed(PVOID arg, BOOLEAN)
 {
     auto *p = static_cast<PendingWait *>(arg);
-    // A thread that has ended gets no APC, on Windows neither.
-    if (!QueueUserAPC(deliver, p->thread, ULONG_PTR(p)))
-        release(p);
+    UnregisterWaitEx(p->eventWait, nullptr);
+    // The watch first, so that it is in place before the APC can run.
+    InterlockedAdd(&p->owners, 2);
+    if (!RegisterWaitForSingleObject(&p->threadWait, p->thread, threadEnded, p, INFINITE, WT_EXECUTEONLYONCE)) {
+        p->threadWait = nullptr;
+        letGo(p);
+    }
+    if (!QueueUserAPC(deliver, p->thread, ULONG_PTR(p)) && InterlockedCompareExchange(&p->taken, 2, 0) == 0)
+        letGo(p);
+    letGo(p);
 }
 
 inline NTSTATUS NTAPI ioControl(HANDLE device, HANDLE event, PIO_APC_ROUTINE apc, PVOID context,
@@ -92,7 +122,7 @@ inline NTSTATUS NTAPI ioControl(HANDLE device, HANDLE event, PIO_APC_ROUTINE apc
 {
     if (code != kWaitOnMask || event || !apc)
         return realIoControl()(device, event, apc, context, status, code, in, inSize, out, outSize);
-    auto *p = new PendingWait{apc, context, status, nullptr, CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
+    auto *p = new PendingWait{apc, context, status, nullptr, CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, nullptr, 0, 1};
     if (!p->event
         || !DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &p->thread, 0, FALSE,
                             DUPLICATE_SAME_ACCESS)) {
@@ -104,10 +134,8 @@ inline NTSTATUS NTAPI ioControl(HANDLE device, HANDLE event, PIO_APC_ROUTINE apc
     const NTSTATUS result = realIoControl()(device, p->event, nullptr, nullptr, status, code, in, inSize, out, outSize);
     // NT_ERROR: failed at once, and no APC follows.
     if ((ULONG(result) >> 30) == 3
-        || !RegisterWaitForSingleObject(&p->wait, p->event, completed, p, INFINITE, WT_EXECUTEONLYONCE)) {
-        p->wait = nullptr;
-        release(p);
-    }
+        || !RegisterWaitForSingleObject(&p->eventWait, p->event, completed, p, INFINITE, WT_EXECUTEONLYONCE))
+        letGo(p);
     return result;
 }
 
