@@ -17,6 +17,11 @@
 // function up through QLibrary), so it must be in place before the first port is opened: a
 // static initialiser of the tests' support does that. On Windows itself nothing is changed.
 //
+// Wine writes the event mask at completion, which may come after the port was closed and Qt
+// freed the mask's variable: so Wine writes into the remedy's own buffer, and the mask is copied
+// to the caller's when its APC runs, unless the caller cancelled the wait first (CancelIoEx, as
+// Qt's close does), as on Windows, where a cancelled wait writes nothing more.
+//
 // Wine's waiting thread also needs an answer to TIOCMGET from the pseudo-terminal: see
 // ptymodem.c, preloaded for the test run.
 #ifndef WINESERIAL_H
@@ -25,7 +30,10 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace WineSerial {
 
@@ -35,6 +43,7 @@ const ULONG kWaitOnMask = CTL_CODE(FILE_DEVICE_SERIAL_PORT, 18, METHOD_BUFFERED,
 typedef NTSTATUS(NTAPI *IoControl)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, ULONG, PVOID, ULONG,
                                    PVOID, ULONG);
 typedef FARPROC(WINAPI *ProcAddress)(HMODULE, LPCSTR);
+typedef BOOL(WINAPI *CancelIo)(HANDLE, LPOVERLAPPED);
 
 inline IoControl &realIoControl()
 {
@@ -48,6 +57,12 @@ inline ProcAddress &realGetProcAddress()
     return f;
 }
 
+inline CancelIo &realCancelIo()
+{
+    static CancelIo f = nullptr;
+    return f;
+}
+
 // One wait in flight. Its owners: the wait for Wine's event, then the queued APC and the watch on
 // the caller's thread; the last to let go frees it.
 struct PendingWait
@@ -55,6 +70,11 @@ struct PendingWait
     PIO_APC_ROUTINE apc;
     PVOID context;
     PIO_STATUS_BLOCK status;
+    HANDLE device;
+    // Where Wine writes the mask, and where the caller wants it.
+    unsigned char out[16];
+    PVOID callerOut;
+    ULONG outSize;
     HANDLE thread;
     HANDLE event;
     HANDLE eventWait;
@@ -62,11 +82,29 @@ struct PendingWait
     // Set once, by the APC that runs or by the end of the caller's thread, whichever comes first.
     volatile LONG taken;
     volatile LONG owners;
+    volatile LONG cancelled;
 };
+
+// The waits in flight, for the cancel to find.
+inline std::mutex &pendingLock()
+{
+    static std::mutex m;
+    return m;
+}
+
+inline std::vector<PendingWait *> &pending()
+{
+    static std::vector<PendingWait *> list;
+    return list;
+}
 
 inline void letGo(PendingWait *p)
 {
     if (InterlockedDecrement(&p->owners) == 0) {
+        {
+            std::lock_guard<std::mutex> lock(pendingLock());
+            pending().erase(std::remove(pending().begin(), pending().end(), p), pending().end());
+        }
         CloseHandle(p->event);
         CloseHandle(p->thread);
         delete p;
@@ -85,6 +123,8 @@ inline void NTAPI deliver(ULONG_PTR arg)
     const PIO_APC_ROUTINE apc = p->apc;
     const PVOID context = p->context;
     const PIO_STATUS_BLOCK status = p->status;
+    if (first && !InterlockedCompareExchange(&p->cancelled, 0, 0) && (ULONG(status->Status) >> 30) != 3)
+        std::memcpy(p->callerOut, p->out, p->outSize);
     letGo(p);
     if (first)
         apc(context, status, 0);
@@ -120,9 +160,10 @@ inline NTSTATUS NTAPI ioControl(HANDLE device, HANDLE event, PIO_APC_ROUTINE apc
                                 PIO_STATUS_BLOCK status, ULONG code, PVOID in, ULONG inSize, PVOID out,
                                 ULONG outSize)
 {
-    if (code != kWaitOnMask || event || !apc)
+    if (code != kWaitOnMask || event || !apc || outSize > sizeof(PendingWait::out))
         return realIoControl()(device, event, apc, context, status, code, in, inSize, out, outSize);
-    auto *p = new PendingWait{apc, context, status, nullptr, CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, nullptr, 0, 1};
+    auto *p = new PendingWait{apc, context, status, device, {}, out, outSize, nullptr,
+                              CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, nullptr, 0, 1, 0};
     if (!p->event
         || !DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &p->thread, 0, FALSE,
                             DUPLICATE_SAME_ACCESS)) {
@@ -131,12 +172,32 @@ inline NTSTATUS NTAPI ioControl(HANDLE device, HANDLE event, PIO_APC_ROUTINE apc
         delete p;
         return realIoControl()(device, event, apc, context, status, code, in, inSize, out, outSize);
     }
-    const NTSTATUS result = realIoControl()(device, p->event, nullptr, nullptr, status, code, in, inSize, out, outSize);
+    {
+        std::lock_guard<std::mutex> lock(pendingLock());
+        pending().push_back(p);
+    }
+    const NTSTATUS result = realIoControl()(device, p->event, nullptr, nullptr, status, code, in, inSize, p->out, outSize);
+    // Done at once: the mask is there already.
+    if (result == 0)
+        std::memcpy(out, p->out, outSize);
     // NT_ERROR: failed at once, and no APC follows.
     if ((ULONG(result) >> 30) == 3
         || !RegisterWaitForSingleObject(&p->eventWait, p->event, completed, p, INFINITE, WT_EXECUTEONLYONCE))
         letGo(p);
     return result;
+}
+
+// Qt Serial Port cancels its wait on close, and frees the mask's variable after.
+inline BOOL WINAPI cancelIo(HANDLE device, LPOVERLAPPED overlapped)
+{
+    {
+        std::lock_guard<std::mutex> lock(pendingLock());
+        for (PendingWait *p : pending()) {
+            if (p->device == device && (!overlapped || p->status == reinterpret_cast<PIO_STATUS_BLOCK>(overlapped)))
+                InterlockedExchange(&p->cancelled, 1);
+        }
+    }
+    return realCancelIo()(device, overlapped);
 }
 
 inline FARPROC WINAPI getProcAddress(HMODULE module, LPCSTR name)
@@ -199,6 +260,9 @@ inline bool install()
         if (!redirectImport(core, "KERNEL32.dll", "GetProcAddress", reinterpret_cast<void *>(getProcAddress), &previous))
             return false;
         realGetProcAddress() = reinterpret_cast<ProcAddress>(previous);
+        const HMODULE serial = GetModuleHandleW(L"Qt5SerialPort.dll");
+        if (serial && redirectImport(serial, "KERNEL32.dll", "CancelIoEx", reinterpret_cast<void *>(cancelIo), &previous))
+            realCancelIo() = reinterpret_cast<CancelIo>(previous);
         return true;
     }();
     return installed;
