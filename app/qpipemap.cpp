@@ -52,8 +52,11 @@ bool deviceGone(QSerialPort *port)
     pollfd pfd{int(port->handle()), 0, 0};
     return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
 #else
-    // Windows reports a resource error only for a device that was removed.
-    return port->error() == QSerialPort::ResourceError;
+    // Windows reports a resource error only for a device that was removed; the status query
+    // fails on one whose driver reported nothing.
+    COMSTAT status;
+    return port->error() == QSerialPort::ResourceError
+           || !::ClearCommError(HANDLE(port->handle()), nullptr, &status);
 #endif
 }
 
@@ -137,6 +140,7 @@ QPipeItem::QPipeItem(QString name, QObject *parent)
     , serialRetry(new QTimer(this))
     , socketRetry(new QTimer(this))
     , connectTimeout(new QTimer(this))
+    , serialWatch(new QTimer(this))
 {
     // The I/O objects and timers are the record's children, so that moving the record to its
     // worker thread moves them too, and the relay runs there.
@@ -162,6 +166,11 @@ QPipeItem::QPipeItem(QString name, QObject *parent)
     for (QTimer *timer : {serialRetry, socketRetry, connectTimeout})
         timer->setSingleShot(true);
     connect(serialRetry, &QTimer::timeout, this, &QPipeItem::openSerial);
+    serialWatch->setInterval(SerialWatchMs);
+    connect(serialWatch, &QTimer::timeout, this, [this] {
+        if (serial->isOpen() && !closingSerial && deviceGone(serial))
+            serialLost();
+    });
     connect(socketRetry, &QTimer::timeout, this, &QPipeItem::connectSocket);
     connect(connectTimeout, &QTimer::timeout, this, [this] {
         // Unanswered: given up here, so the state change below brings the next try.
@@ -311,6 +320,7 @@ void QPipeItem::openSerial()
     serial->setReadBufferSize(Backlog);
     if (serial->open(QIODevice::ReadWrite)) {
         serialDelayMs = FirstRetryMs;
+        serialWatch->start();
         // Bytes held for the port may go now.
         if (socketHeld)
             onSocketRead();
@@ -327,6 +337,7 @@ void QPipeItem::closeSerial()
     // Flushing and closing a port whose device is gone fail in turn, and report it: those
     // reports must not start another close from within this one.
     closingSerial = true;
+    serialWatch->stop();
     // Nothing waits for a port that is being closed: what it still holds is dropped. The port
     // keeps its unwritten bytes across a close, so they are cleared first.
     m_droppedToSerial += serial->bytesToWrite();
@@ -342,6 +353,11 @@ void QPipeItem::onSerialError(int error)
     if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || closingSerial
         || !serial->isOpen() || !deviceGone(serial))
         return;
+    serialLost();
+}
+
+void QPipeItem::serialLost()
+{
     closeSerial();
     retryLater(serialRetry, &serialDelayMs);
     updateState();

@@ -40,6 +40,9 @@ public:
     // a success brings the delay back to FirstRetryMs.
     static const int FirstRetryMs = 1000;
     static const int LastRetryMs = 30000;
+    // An open port is asked this often whether its device is still there: some drivers leave
+    // their pending reads and writes hanging when the device goes away, and report nothing.
+    static const int SerialWatchMs = 1000;
     // A connection attempt that has not been answered by then is given up and tried again.
     static const int ConnectTimeoutMs = 5000;
     // TCP keep-alive: first probe after this many idle seconds, then one every interval, and the
@@ -110,6 +113,7 @@ private:
     void connectSocket();
     void closeSocket();
     void onSerialError(int error);
+    void serialLost();
     void onSocketState(int socketState);
     void onSocketConnected();
     void retryLater(QTimer *timer, int *delayMs);
@@ -132,6 +136,7 @@ private:
     QTimer *serialRetry = nullptr;
     QTimer *socketRetry = nullptr;
     QTimer *connectTimeout = nullptr;
+    QTimer *serialWatch = nullptr;
     int serialDelayMs = FirstRetryMs;
     int socketDelayMs = FirstRetryMs;
     // A relay direction that stopped reading because the other side's unwritten bytes passed
