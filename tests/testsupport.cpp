@@ -335,6 +335,13 @@ QList<int> hostKeepAlive(quint16 localPort, quint16 remotePort, QString *why)
     return values;
 }
 
+QString hostTcpState(quint16 localPort, quint16 remotePort, QString *why)
+{
+    const QString answer =
+        askHost({QStringLiteral("tcpstate"), QString::number(localPort), QString::number(remotePort)});
+    return answered(answer, why) ? answer.section(QLatin1Char(' '), 1) : QString();
+}
+
 void unlinkComPort(int number)
 {
     registerPort(QStringLiteral("COM%1").arg(number), false);

@@ -119,6 +119,11 @@ bool underWine();
 // when it cannot be read.
 QList<int> hostKeepAlive(quint16 localPort, quint16 remotePort, QString *why);
 
+// The state of this process's TCP socket from localPort to remotePort on 127.0.0.1 as the host
+// knows it: "01" established, "08" closed by the other end, "gone" once reset; empty, with why,
+// when it cannot be read. Wine does not always tell a socket of a reset it received.
+QString hostTcpState(quint16 localPort, quint16 remotePort, QString *why = nullptr);
+
 // The Windows COM port COMnumber, leading where the port (a PtyPair's end) leads, registered as
 // the pair's ports are; or none again. False, with why, when the host side refused.
 bool linkComPort(int number, const QString &port, QString *why = nullptr);

@@ -403,6 +403,7 @@ private slots:
 
         QSignalSpy peerSaw(peer.client(0), &QTcpSocket::disconnected);
         QVERIFY(peerSaw.isValid());
+        const quint16 bridgePort = peer.client(0)->peerPort();
         // The dialog stays open for a while with the traffic going on underneath.
         int upWhileOpen = -1;
         clickInModal("btAdd", [&](QWidget *) {
@@ -415,6 +416,16 @@ private slots:
         QVERIFY2(upWhileOpen > 0, "nothing was relayed while the dialog was open");
         QCOMPARE(record(*w, 1)->state(), QPipeItem::NotConnect);
         QVERIFY(!showsConnected(*w, 0));
+#ifdef Q_OS_WIN
+        // The bridge resets a connection that still holds bytes, and Wine does not always tell the
+        // peer's socket of a reset (no FD_CLOSE): the host's socket shows it closed.
+        if (underWine() && peerSaw.isEmpty()) {
+            QString state;
+            QString why;
+            QTRY_VERIFY2_WITH_TIMEOUT(QStringList({"08", "gone"}).contains(state = hostTcpState(peer.port(), bridgePort, &why)),
+                                      qPrintable("the peer's socket: " + state + why), 3000);
+        } else
+#endif
         QVERIFY(peerSaw.count() == 1 || peerSaw.wait(3000));
         QCOMPARE(record(*w, 1)->portNull(), QString("COM14"));
         QCOMPARE(record(*w, 1)->getIpPort(), int(peer.port()));

@@ -20,6 +20,10 @@
 #                                       "ok ON IDLE INTERVAL COUNT": the keep-alive of the TCP
 #                                       socket 127.0.0.1:LOCALPORT -> REMOTEPORT as the host's
 #                                       socket has it, read through a copy of its descriptor
+#     hostside.sh RESULT tcpstate LOCALPORT REMOTEPORT
+#                                       "ok STATE": the host's TCP socket 127.0.0.1:LOCALPORT ->
+#                                       REMOTEPORT, in /proc/net/tcp's numbers ("01" established,
+#                                       "08" closed by the other end), or "ok gone" once reset
 #     hostside.sh sweep                  ends every pair a test left running, for scripts/wine-run.sh
 #
 # Everything lives in the Wine prefix: the pairs in $WINEPREFIX/vcom-pty, the COM ports in
@@ -191,6 +195,20 @@ for pid in filter(str.isdigit, os.listdir('/proc')):
         s.close()
         answer('ok ' + ' '.join(map(str, values))); sys.exit(0)
 answer('error: no process holds socket %s' % inode)
+PY
+    ;;
+tcpstate)
+    python3 - "${2:?LOCALPORT}" "${3:?REMOTEPORT}" "$result" <<'PY' || fail "cannot read the socket's state"
+import os, sys
+local, remote, result = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+state = 'gone'
+for line in open('/proc/net/tcp').read().splitlines()[1:]:
+    f = line.split()
+    if int(f[1].split(':')[1], 16) == local and int(f[2].split(':')[1], 16) == remote:
+        state = f[3]
+with open(result + '.tmp', 'w') as out:
+    out.write('ok %s\n' % state)
+os.replace(result + '.tmp', result)
 PY
     ;;
 sweep)
