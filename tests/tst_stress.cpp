@@ -91,6 +91,17 @@ int openDescriptors() { return countEntries("/proc/self/fd"); }
 int threadCount() { return countEntries("/proc/self/task"); }
 #endif
 
+// How far a count taken at an arbitrary moment may lie above the steady level. On Linux, 2: a
+// worker thread that has reported itself finished may still be leaving the kernel's task list
+// (with its wake-up descriptor) when we count. Under Wine, 5: Wine's own helper threads come and
+// go with their handles; over six runs of 1000 cycles single samples lay up to 3 handles and
+// 3 threads above the lowest.
+#ifdef Q_OS_WIN
+const int kSlack = 5;
+#else
+const int kSlack = 2;
+#endif
+
 } // namespace
 
 class TestStress : public QObject
@@ -177,12 +188,10 @@ private slots:
     void startStopCyclesLeakNothing()
     {
         const int cycles = longRun() ? 10000 : 1000;
-        // Cycle 10 is the baseline: by then whatever is made once on first use exists. The
-        // slack of 2 covers a worker thread that has reported itself finished but is still
-        // leaving the kernel's task list (with its wake-up descriptor) when we count; a leak of
-        // one per cycle would show as hundreds.
+        // Cycle 10 is the baseline: by then whatever is made once on first use exists. A leak of
+        // one per cycle would show as hundreds above it, well beyond the slack.
         const int baselineCycle = 10;
-        const int slack = 2;
+        const int slack = kSlack;
 
         Lane lane(1);
         QString why;
@@ -373,8 +382,8 @@ private slots:
                          .arg(fdEnd)
                          .arg(taskBase)
                          .arg(taskEnd);
-        QVERIFY2(fdEnd <= fdBase + 2, qPrintable(m_summary.last()));
-        QVERIFY2(taskEnd <= taskBase + 2, qPrintable(m_summary.last()));
+        QVERIFY2(fdEnd <= fdBase + kSlack, qPrintable(m_summary.last()));
+        QVERIFY2(taskEnd <= taskBase + kSlack, qPrintable(m_summary.last()));
         const QStringList warnings = MessageLog::takeWarnings();
         QVERIFY2(warnings.isEmpty(), qPrintable(warnings.mid(0, 5).join('\n')));
     }
