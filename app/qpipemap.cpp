@@ -19,12 +19,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QHostAddress>
 #include <QSaveFile>
 #include <QSerialPort>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <climits>
+#include <functional>
 
 #ifdef Q_OS_UNIX
 #include <netinet/in.h>
@@ -32,9 +35,16 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
 #include <linux/sockios.h>
+#endif
+#ifdef Q_OS_WIN
+// Seconds of retransmission before a connection is given up; MinGW's headers do not name it.
+#ifndef TCP_MAXRT
+#define TCP_MAXRT 5
+#endif
 #endif
 
 namespace {
@@ -43,6 +53,39 @@ const char *const kPortWork = "port_work";
 const char *const kPortNull = "port_null";
 const char *const kIpAddr = "ipaddr";
 const char *const kIpPort = "ipport";
+// The mode and the line settings; a record with the defaults does not write them, so that the
+// file stays as an older version wrote and reads it.
+const char *const kMode = "mode";
+const char *const kRfc2217 = "rfc2217";
+const char *const kBaud = "baud";
+const char *const kDataBits = "databits";
+const char *const kParity = "parity";
+const char *const kStopBits = "stopbits";
+const QStringList kParities = {"none", "odd", "even", "mark", "space"};
+const QStringList kStopSizes = {"1", "1.5", "2"};
+
+// A whole number held by a JSON or dialog value, not a text that reads as one.
+bool wholeNumber(const QVariant &v, qint64 *out)
+{
+    bool ok = false;
+    switch (int(v.type())) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        *out = v.toLongLong(&ok);
+        return ok;
+    case QMetaType::Double: {
+        const double d = v.toDouble();
+        if (d != qint64(d))
+            return false;
+        *out = qint64(d);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
 
 // Whether an open port's device has gone away. The library reports a full output queue (EAGAIN)
 // as a resource error too, so the error alone does not tell; a hung-up terminal does.
@@ -86,6 +129,31 @@ void setKeepAlive(QTcpSocket *socket)
     setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 #endif
+    // Keep-alive only probes an idle link; bytes in flight to a peer that vanished are
+    // otherwise retried for some fifteen minutes.
+#if defined(Q_OS_WIN)
+    const DWORD maxRt = DWORD(QPipeItem::UnackedTimeoutMs / 1000);
+    setsockopt(SOCKET(fd), IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char *>(&maxRt), sizeof maxRt);
+#elif defined(TCP_USER_TIMEOUT)
+    const unsigned int unacked = QPipeItem::UnackedTimeoutMs;
+    setsockopt(int(fd), IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof unacked);
+#endif
+}
+
+// Whether the peer reset the connection rather than closing it: the library reports both as
+// the remote host closing. Asked while the socket still has its descriptor.
+bool peerReset(QTcpSocket *socket)
+{
+#ifdef Q_OS_LINUX
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    const qintptr fd = socket->socketDescriptor();
+    return fd != -1 && ::getsockopt(int(fd), IPPROTO_TCP, TCP_INFO, &info, &size) == 0
+           && info.tcpi_state == TCP_CLOSE;
+#else
+    Q_UNUSED(socket)
+    return false;
+#endif
 }
 
 // Whether the system still holds bytes of ours it could not send yet (the peer's window is
@@ -120,6 +188,23 @@ void resetOnClose(QTcpSocket *socket)
 
 } // namespace
 
+// Server mode: hands each peer that dials in to the record, which makes its one socket of it.
+class PeerListener : public QTcpServer
+{
+public:
+    PeerListener(std::function<void(qintptr)> take, QObject *parent)
+        : QTcpServer(parent)
+        , m_take(std::move(take))
+    {
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override { m_take(descriptor); }
+
+private:
+    std::function<void(qintptr)> m_take;
+};
+
 // ---------------------------------------------------------------------------------------------
 // QPipeItem: the record
 
@@ -142,6 +227,9 @@ QPipeItem::QPipeItem(QString name, QObject *parent)
     , connectTimeout(new QTimer(this))
     , serialWatch(new QTimer(this))
 {
+    listener = new PeerListener([this](qintptr fd) { takePeer(fd); }, this);
+    telnetWait = new QTimer(this);
+    countTimer = new QTimer(this);
     // The I/O objects and timers are the record's children, so that moving the record to its
     // worker thread moves them too, and the relay runs there.
     connect(serial, &QSerialPort::readyRead, this, &QPipeItem::onSerialRead, Qt::DirectConnection);
@@ -153,6 +241,10 @@ QPipeItem::QPipeItem(QString name, QObject *parent)
         onSocketState(int(st));
     });
     connect(socket, &QAbstractSocket::connected, this, &QPipeItem::onSocketConnected);
+    // Told while the socket still has its descriptor: a reset is then told from a close.
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        socketResetByPeer = error == QAbstractSocket::RemoteHostClosedError && peerReset(socket);
+    }, Qt::DirectConnection);
     // A held direction reads again as soon as the side it writes to has drained below the bound.
     connect(socket, &QIODevice::bytesWritten, this, [this] {
         if (serialHeld && socket->bytesToWrite() < Backlog)
@@ -163,7 +255,7 @@ QPipeItem::QPipeItem(QString name, QObject *parent)
             onSocketRead();
     });
 
-    for (QTimer *timer : {serialRetry, socketRetry, connectTimeout})
+    for (QTimer *timer : {serialRetry, socketRetry, connectTimeout, telnetWait})
         timer->setSingleShot(true);
     connect(serialRetry, &QTimer::timeout, this, &QPipeItem::openSerial);
     serialWatch->setInterval(SerialWatchMs);
@@ -171,12 +263,28 @@ QPipeItem::QPipeItem(QString name, QObject *parent)
         if (serial->isOpen() && !closingSerial && deviceGone(serial))
             serialLost();
     });
-    connect(socketRetry, &QTimer::timeout, this, &QPipeItem::connectSocket);
+    connect(socketRetry, &QTimer::timeout, this, [this] {
+        if (m_mode == Server)
+            listen();
+        else
+            connectSocket();
+    });
     connect(connectTimeout, &QTimer::timeout, this, [this] {
         // Unanswered: given up here, so the state change below brings the next try.
-        if (socket->state() != QAbstractSocket::ConnectedState)
+        if (socket->state() != QAbstractSocket::ConnectedState) {
+            connectTimedOut = true;
             socket->abort();
+        }
     });
+    telnetWait->setInterval(TelnetAnswerMs);
+    connect(telnetWait, &QTimer::timeout, this, [this] {
+        if (telnet && !telnet->comPortAgreed() && !telnetRefusalTold) {
+            telnetRefusalTold = true;
+            emit note(tr("RFC 2217: the peer does not answer the COM port option; data flows, the line settings are not sent"));
+        }
+    });
+    countTimer->setInterval(CountEveryMs);
+    connect(countTimer, &QTimer::timeout, this, [this] { reportCounters(); });
 }
 
 QPipeItem::~QPipeItem()
@@ -213,10 +321,70 @@ QVariantMap QPipeItem::getPropertyMap()
     for (auto it = obj.constBegin(); it != obj.constEnd(); ++it) {
         if (it.value().isDouble())
             map.insert(it.key(), it.value().toInt());
+        else if (it.value().isBool())
+            map.insert(it.key(), it.value().toBool());
         else
             map.insert(it.key(), it.value().toString());
     }
     return map;
+}
+
+void QPipeItem::setModeKeys(const QVariantMap &map)
+{
+    m_loadProblems.clear();
+    m_mode = Client;
+    m_rfc2217 = false;
+    m_line = LineSettings();
+    // A value outside its set costs that key only: the record keeps the default, and says so.
+    const auto refuse = [this, &map](const char *key) {
+        const QJsonValue value = QJsonValue::fromVariant(map.value(QLatin1String(key)));
+        QByteArray shown = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        shown = shown.mid(1, shown.size() - 2);
+        m_loadProblems << tr("Connection %1 \"%2\": \"%3\" cannot be %4; the default is used")
+                              .arg(m_id)
+                              .arg(m_name, QLatin1String(key), QString::fromUtf8(shown));
+    };
+    const auto text = [&map](const char *key) {
+        const QVariant v = map.value(QLatin1String(key));
+        return v.type() == QVariant::String ? v.toString() : QString();
+    };
+    const auto number = [&map](const char *key, qint64 lo, qint64 hi, int *out) {
+        qint64 n = 0;
+        if (!wholeNumber(map.value(QLatin1String(key)), &n) || n < lo || n > hi)
+            return false;
+        *out = int(n);
+        return true;
+    };
+    if (map.contains(QLatin1String(kMode))) {
+        const QString mode = text(kMode);
+        if (mode == QLatin1String("server"))
+            m_mode = Server;
+        else if (mode != QLatin1String("client"))
+            refuse(kMode);
+    }
+    if (map.contains(QLatin1String(kRfc2217))) {
+        const QVariant v = map.value(QLatin1String(kRfc2217));
+        if (v.type() == QVariant::Bool)
+            m_rfc2217 = v.toBool();
+        else
+            refuse(kRfc2217);
+    }
+    if (map.contains(QLatin1String(kBaud)) && !number(kBaud, 50, 4000000, &m_line.baud))
+        refuse(kBaud);
+    if (map.contains(QLatin1String(kDataBits)) && !number(kDataBits, 5, 8, &m_line.dataBits))
+        refuse(kDataBits);
+    if (map.contains(QLatin1String(kParity))) {
+        if (kParities.contains(text(kParity)))
+            m_line.parity = text(kParity);
+        else
+            refuse(kParity);
+    }
+    if (map.contains(QLatin1String(kStopBits))) {
+        if (kStopSizes.contains(text(kStopBits)))
+            m_line.stopBits = text(kStopBits);
+        else
+            refuse(kStopBits);
+    }
 }
 
 void QPipeItem::setPropertyMap(const QVariantMap &map)
@@ -233,6 +401,7 @@ void QPipeItem::setPropertyMap(const QVariantMap &map)
     serial->setProperty(kPortNull, map.value(QLatin1String(kPortNull)));
     socket->setProperty(kIpAddr, QVariant(m_ipAddr));
     socket->setProperty(kIpPort, QVariant(m_ipPort));
+    setModeKeys(map);
 }
 
 QJsonObject QPipeItem::toJson() const
@@ -245,6 +414,20 @@ QJsonObject QPipeItem::toJson() const
     obj.insert(QLatin1String(kPortNull), portNull());
     obj.insert(QLatin1String(kIpAddr), socket->property(kIpAddr).toString());
     obj.insert(QLatin1String(kIpPort), socket->property(kIpPort).toInt());
+    // Only what differs from the defaults: a file of client connections stays as it was.
+    const LineSettings defaults;
+    if (m_mode == Server)
+        obj.insert(QLatin1String(kMode), QStringLiteral("server"));
+    if (m_rfc2217)
+        obj.insert(QLatin1String(kRfc2217), true);
+    if (m_line.baud != defaults.baud)
+        obj.insert(QLatin1String(kBaud), m_line.baud);
+    if (m_line.dataBits != defaults.dataBits)
+        obj.insert(QLatin1String(kDataBits), m_line.dataBits);
+    if (m_line.parity != defaults.parity)
+        obj.insert(QLatin1String(kParity), m_line.parity);
+    if (m_line.stopBits != defaults.stopBits)
+        obj.insert(QLatin1String(kStopBits), m_line.stopBits);
     return obj;
 }
 
@@ -260,6 +443,7 @@ void QPipeItem::fromJson(const QJsonObject &obj)
     serial->setProperty(kPortNull, obj.value(QLatin1String(kPortNull)).toVariant());
     socket->setProperty(kIpAddr, QVariant(m_ipAddr));
     socket->setProperty(kIpPort, QVariant(m_ipPort));
+    setModeKeys(obj.toVariantMap());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -272,8 +456,16 @@ void QPipeItem::onConnection()
     m_started = true;
     serialDelayMs = FirstRetryMs;
     socketDelayMs = FirstRetryMs;
+    reported[SerialSide] = SideReport();
+    reported[SocketSide] = SideReport();
+    telnetRefusalTold = false;
+    countTimer->start();
+    reportCounters(true);
     openSerial();
-    connectSocket();
+    if (m_mode == Server)
+        listen();
+    else
+        connectSocket();
     // The caller shows the state reached within 200 ms; an endpoint on the local network answers
     // well within that. Not waitForConnected(), which gives the attempt up when it runs out: a
     // slower endpoint is connected in the background, as every later attempt is.
@@ -296,12 +488,19 @@ void QPipeItem::onDisconnection()
     serialRetry->stop();
     socketRetry->stop();
     connectTimeout->stop();
+    telnetWait->stop();
+    listener->close();
     // Cleared first: a side going down wakes a held direction, which has nothing to do now.
     serialHeld = false;
     socketHeld = false;
     closeSerial();
     closeSocket();
+    telnet.reset();
     updateState(true);
+    if (countTimer->isActive()) {
+        countTimer->stop();
+        reportCounters(true);
+    }
 }
 
 void QPipeItem::openSerial()
@@ -314,20 +513,55 @@ void QPipeItem::openSerial()
     // The name is resolved at every try: a virtual port that comes back may lead elsewhere.
     const QString pname = serial->property(kPortNull).toString();
     serial->setPortName(SerialPorts::devicePath(pname));
-    serial->setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
+    serial->setBaudRate(m_line.baud, QSerialPort::AllDirections);
+    serial->setDataBits(QSerialPort::DataBits(m_line.dataBits));
+    const int parity = kParities.indexOf(m_line.parity);
+    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
+                                                   QSerialPort::EvenParity, QSerialPort::MarkParity,
+                                                   QSerialPort::SpaceParity};
+    serial->setParity(parities[qMax(0, parity)]);
+#ifdef Q_OS_WIN
+    const QSerialPort::StopBits oneAndHalf = QSerialPort::OneAndHalfStop;
+#else
+    // A terminal here has no 1.5 stop bits, and the library refuses to open the port with them.
+    const QSerialPort::StopBits oneAndHalf = QSerialPort::TwoStop;
+#endif
+    serial->setStopBits(m_line.stopBits == QLatin1String("2")     ? QSerialPort::TwoStop
+                        : m_line.stopBits == QLatin1String("1.5") ? oneAndHalf
+                                                                   : QSerialPort::OneStop);
     // Bounded, so that a held direction stops taking bytes from the port; large enough that a
     // burst is taken in one read. onSerialRead hands it on in blocks of at most SerialChunk.
     serial->setReadBufferSize(Backlog);
     if (serial->open(QIODevice::ReadWrite)) {
         serialDelayMs = FirstRetryMs;
         serialWatch->start();
+        reportSide(SerialSide, true, QString(), 0);
         // Bytes held for the port may go now.
         if (socketHeld)
             onSocketRead();
     } else {
-        retryLater(serialRetry, &serialDelayMs);
+        const QString reason = serialReason();
+        reportSide(SerialSide, false, reason, retryLater(serialRetry, &serialDelayMs));
     }
     updateState();
+}
+
+QString QPipeItem::serialReason() const
+{
+    switch (serial->error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return tr("not found");
+    case QSerialPort::PermissionError:
+        return tr("busy or not allowed");
+    case QSerialPort::OpenError:
+        return tr("busy");
+    case QSerialPort::ResourceError:
+        return tr("gone");
+    case QSerialPort::UnsupportedOperationError:
+        return tr("does not take these line settings");
+    default:
+        return serial->errorString();
+    }
 }
 
 void QPipeItem::closeSerial()
@@ -359,7 +593,7 @@ void QPipeItem::onSerialError(int error)
 void QPipeItem::serialLost()
 {
     closeSerial();
-    retryLater(serialRetry, &serialDelayMs);
+    reportSide(SerialSide, false, tr("gone"), retryLater(serialRetry, &serialDelayMs));
     updateState();
     // Bytes held for the port are dropped now rather than kept stale.
     if (socketHeld)
@@ -375,8 +609,10 @@ void QPipeItem::connectSocket()
     const int ipPort = socket->property(kIpPort).toInt();
     // A port outside the valid range (only a hand-edited file holds one) must not be cut to
     // 16 bits and reach some other service: that side then simply never connects.
-    if (ipPort < 1 || ipPort > 65535)
+    if (ipPort < 1 || ipPort > 65535) {
+        reportSide(SocketSide, false, tr("no such TCP port"), 0);
         return;
+    }
     if (socket->state() != QAbstractSocket::UnconnectedState) {
         // A socket still closing from before cannot start a new connection.
         closingSocket = true;
@@ -386,6 +622,8 @@ void QPipeItem::connectSocket()
     // Bounded, so that a held direction lets the TCP window close instead of piling up here.
     socket->setReadBufferSize(Backlog);
     connectTimeout->start(ConnectTimeoutMs);
+    connectTimedOut = false;
+    socketResetByPeer = false;
     socket->connectToHost(ipAddr, quint16(ipPort), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
 }
 
@@ -409,19 +647,96 @@ void QPipeItem::closeSocket()
 void QPipeItem::onSocketConnected()
 {
     connectTimeout->stop();
+    socketUp();
+}
+
+// Where dialling out and being dialled end: the same relay from here on.
+void QPipeItem::socketUp()
+{
     socketDelayMs = FirstRetryMs;
+    socketResetByPeer = false;
     // Relayed bytes are small interactive messages more often than bulk: send at once.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     setKeepAlive(socket);
+    if (m_rfc2217) {
+        telnet.reset(new TelnetFilter(m_line));
+        socket->write(telnet->start());
+        socket->flush();
+        telnetWait->start();
+    }
+    reportSide(SocketSide, true, QString(), 0);
     updateState();
+}
+
+QString QPipeItem::peerName() const
+{
+    return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+}
+
+void QPipeItem::listen()
+{
+    socketRetry->stop();
+    if (!m_started || listener->isListening())
+        return;
+    const QString ipAddr = socket->property(kIpAddr).toString().trimmed();
+    const int ipPort = socket->property(kIpPort).toInt();
+    if (ipPort < 1 || ipPort > 65535) {
+        reportSide(SocketSide, false, tr("no such TCP port"), 0);
+        return;
+    }
+    // "0.0.0.0" listens on every IPv4 address, "::" (or nothing) on every address there is.
+    QHostAddress address(ipAddr);
+    if (ipAddr.isEmpty() || ipAddr == QLatin1String("::"))
+        address = QHostAddress::Any;
+    if (address.isNull()) {
+        reportSide(SocketSide, false, tr("cannot listen: %1 is not an address of this computer").arg(ipAddr), 0);
+        return;
+    }
+    if (listener->listen(address, quint16(ipPort))) {
+        reportSide(SocketSide, false, tr("listening, no peer yet"), 0);
+        return;
+    }
+    const QString why = listener->errorString();
+    reportSide(SocketSide, false, tr("cannot listen: %1").arg(why), retryLater(socketRetry, &socketDelayMs));
+}
+
+void QPipeItem::takePeer(qintptr descriptor)
+{
+    if (socket->state() != QAbstractSocket::UnconnectedState) {
+        // A modem that redials after a silent drop must not be locked out by its own dead
+        // connection: the newcomer wins.
+        const QString old = peerName();
+        closingSocket = true;
+        socket->abort();
+        closingSocket = false;
+        telnet.reset();
+        emit note(tr("TCP peer %1 replaced by a new one").arg(old));
+    }
+    socket->setReadBufferSize(Backlog);
+    if (!socket->setSocketDescriptor(descriptor)) {
+#ifdef Q_OS_WIN
+        ::closesocket(SOCKET(descriptor));
+#else
+        ::close(int(descriptor));
+#endif
+        return;
+    }
+    socketUp();
 }
 
 void QPipeItem::onSocketState(int socketState)
 {
     if (socketState == QAbstractSocket::UnconnectedState) {
         connectTimeout->stop();
-        if (m_started && !closingSocket)
-            retryLater(socketRetry, &socketDelayMs);
+        telnetWait->stop();
+        telnet.reset();
+        if (m_started && !closingSocket) {
+            const QString reason = socketReason();
+            if (m_mode == Server)
+                reportSide(SocketSide, false, reason + tr("; listening for the peer"), 0);
+            else
+                reportSide(SocketSide, false, reason, retryLater(socketRetry, &socketDelayMs));
+        }
     }
     updateState();
     // Bytes held for a peer that is gone are dropped now rather than kept stale.
@@ -429,12 +744,76 @@ void QPipeItem::onSocketState(int socketState)
         onSerialRead();
 }
 
-void QPipeItem::retryLater(QTimer *timer, int *delayMs)
+int QPipeItem::retryLater(QTimer *timer, int *delayMs)
 {
-    if (!m_started || timer->isActive())
-        return;
+    if (!m_started)
+        return 0;
+    if (timer->isActive())
+        return timer->interval();
     timer->start(*delayMs);
     *delayMs = qMin(*delayMs * 2, int(LastRetryMs));
+    return timer->interval();
+}
+
+QString QPipeItem::socketReason() const
+{
+    if (connectTimedOut)
+        return tr("no answer (timed out)");
+    switch (socket->error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return tr("refused");
+    case QAbstractSocket::RemoteHostClosedError:
+        return socketResetByPeer ? tr("reset by the peer") : tr("closed by the peer");
+    case QAbstractSocket::HostNotFoundError:
+        return tr("host not found");
+    case QAbstractSocket::SocketTimeoutError:
+        return tr("no answer (timed out)");
+    case QAbstractSocket::NetworkError:
+        // On a connection that was up: keep-alive or unacknowledged data found the peer dead.
+        return tr("the peer stopped answering or no route (%1)").arg(socket->errorString());
+    default:
+        return socket->errorString();
+    }
+}
+
+void QPipeItem::reportSide(Side side, bool up, const QString &reason, int retryMs)
+{
+    if (!m_started)
+        return;
+    SideReport &last = reported[side];
+    const bool capped = !up && retryMs >= LastRetryMs;
+    if (last.known && last.up == up && last.reason == reason) {
+        // The same failure again: told once more only when its tries reach their longest delay.
+        if (!capped || last.cappedTold)
+            return;
+        last.cappedTold = true;
+    } else {
+        last.known = true;
+        last.up = up;
+        last.reason = reason;
+        last.cappedTold = capped;
+    }
+    QString what;
+    if (side == SerialSide)
+        what = serial->property(kPortNull).toString();
+    else if (m_mode == Server)
+        what = tr("listening on %1:%2").arg(socket->property(kIpAddr).toString()).arg(socket->property(kIpPort).toInt());
+    else
+        what = QStringLiteral("%1:%2").arg(socket->property(kIpAddr).toString()).arg(socket->property(kIpPort).toInt());
+    emit sideChanged(int(side), up, what, reason, retryMs);
+}
+
+void QPipeItem::reportCounters(bool always)
+{
+    const qint64 toSocket = m_relayedToSocket.load();
+    const qint64 toSerial = m_relayedToSerial.load();
+    const qint64 lostToSocket = m_droppedToSocket.load();
+    const qint64 lostToSerial = m_droppedToSerial.load();
+    const qint64 sum = toSocket + toSerial + lostToSocket + lostToSerial;
+    if (sum == countedSum && !always)
+        return;
+    countedSum = sum;
+    emit countersChanged(toSocket, toSerial, lostToSocket, lostToSerial);
 }
 
 void QPipeItem::updateState(bool forceSignal)
@@ -468,8 +847,9 @@ void QPipeItem::onSerialRead()
     for (int pos = 0; pos < data.size(); pos += SerialChunk)
         emit readSerialBuffer(data.mid(pos, SerialChunk));
     if (toSocket) {
-        socket->write(data);
+        socket->write(telnet ? TelnetFilter::toNetwork(data) : data);
         socket->flush();
+        m_relayedToSocket += data.size();
     } else {
         // The peer is down: bytes meant for it are dropped, never sent stale on its return.
         m_droppedToSocket += data.size();
@@ -484,16 +864,38 @@ void QPipeItem::onSocketRead()
     socketHeld = toSerial && serial->bytesToWrite() >= Backlog;
     if (socketHeld)
         return;
-    const QByteArray data = socket->readAll();
+    QByteArray data = socket->readAll();
+    if (telnet && !data.isEmpty())
+        data = fromTelnet(data);
     if (data.isEmpty())
         return;
     emit readSocketBuffer(data);
     if (toSerial) {
         serial->write(data);
         serial->flush();
+        m_relayedToSerial += data.size();
     } else {
         m_droppedToSerial += data.size();
     }
+}
+
+QByteArray QPipeItem::fromTelnet(const QByteArray &raw)
+{
+    QByteArray data;
+    QByteArray reply;
+    telnet->fromNetwork(raw, &data, &reply);
+    if (!reply.isEmpty()) {
+        socket->write(reply);
+        socket->flush();
+    }
+    const QStringList notes = telnet->takeNotes();
+    for (const QString &text : notes)
+        emit note(tr("RFC 2217: %1").arg(text));
+    if (telnet->comPortRefused() && !telnetRefusalTold) {
+        telnetRefusalTold = true;
+        emit note(tr("RFC 2217: the peer refuses the COM port option; data flows, the line settings are not sent"));
+    }
+    return data;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -602,6 +1004,9 @@ void QPipeMap::loadFromFile(const QString &fileName)
     for (const QJsonValue &value : array) {
         auto *item = new QPipeItem(QStringLiteral("Pipe"), nullptr);
         item->fromJson(value.toObject());
+        const QStringList problems = item->loadProblems();
+        for (const QString &problem : problems)
+            emit sendLog(problem);
         // A later element with the same id wins; the record it replaces was made just now and
         // is known to nobody else.
         delete m_map.value(item->id(), nullptr);

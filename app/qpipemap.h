@@ -11,11 +11,16 @@
 #include <QString>
 #include <QVariantMap>
 
+#include "telnetfilter.h"
+
 #include <atomic>
+#include <memory>
 
 class QSerialPort;
+class QTcpServer;
 class QTcpSocket;
 class QTimer;
+class PeerListener;
 
 class QPipeItem : public QObject
 {
@@ -50,6 +55,19 @@ public:
     static const int KeepAliveIdleS = 10;
     static const int KeepAliveIntervalS = 5;
     static const int KeepAliveCount = 3;
+    // Bytes sent and not acknowledged for this long mean the peer is gone, even while data
+    // flows (keep-alive probes only an idle link).
+    static const int UnackedTimeoutMs = 30000;
+    // How often the traffic counters are reported while they change.
+    static const int CountEveryMs = 500;
+    // An RFC 2217 peer that has not agreed to the COM port option by then is told of in the log.
+    static const int TelnetAnswerMs = 3000;
+
+    // How the socket comes to exist: dialled out to ipaddr:ipport (Client), or taken from a
+    // peer that dials in to a listener on ipaddr:ipport (Server).
+    enum Mode { Client, Server };
+    // Which side a report is about.
+    enum Side { SerialSide = 0, SocketSide = 1 };
 
     // Call before the relays' threads start: they then run Qt's own event dispatcher, which
     // costs a relayed message some 5 us less than GLib's (the window's thread keeps GLib's).
@@ -70,6 +88,17 @@ public:
     // Bytes read from one side while the other side was down, and so dropped.
     qint64 droppedToSocket() const { return m_droppedToSocket.load(); }
     qint64 droppedToSerial() const { return m_droppedToSerial.load(); }
+    // Bytes handed on to each side.
+    qint64 relayedToSocket() const { return m_relayedToSocket.load(); }
+    qint64 relayedToSerial() const { return m_relayedToSerial.load(); }
+
+    // The connection's mode and line settings; set with the parameters, while stopped.
+    Mode mode() const { return m_mode; }
+    bool rfc2217() const { return m_rfc2217; }
+    LineSettings lineSettings() const { return m_line; }
+    // What was wrong in the last fromJson, a line for each key that was refused; empty when
+    // nothing was.
+    QStringList loadProblems() const { return m_loadProblems; }
 
     QString getName() const { return m_name; }
     void setName(const QString &name) { m_name = name; }
@@ -94,6 +123,15 @@ signals:
     void readSocketBuffer(QByteArray buffer);
     // The state bits or the started flag changed; read them with state() and isStarted().
     void stateChanged();
+    // A side went down or came back, once per change: a side that keeps failing for the same
+    // reason reports again only when its next try's delay reaches the cap. reason says why it
+    // is down (empty when up); what names the side (the port, the address); retryMs is the delay of its next try (0 when up or stopped).
+    void sideChanged(int side, bool up, QString what, QString reason, int retryMs);
+    // Something the log should tell about the connection: a peer replaced, the converter's
+    // answers.
+    void note(QString text);
+    // The traffic counters, sent while they change and at each start and stop.
+    void countersChanged(qint64 toSocket, qint64 toSerial, qint64 droppedToSocket, qint64 droppedToSerial);
 
 public slots:
     // Opens both sides and keeps them up until onDisconnection(). Returns with the state reached
@@ -116,8 +154,19 @@ private:
     void serialLost();
     void onSocketState(int socketState);
     void onSocketConnected();
-    void retryLater(QTimer *timer, int *delayMs);
+    // Starts the timer for the next try, unless it runs already; returns its delay.
+    int retryLater(QTimer *timer, int *delayMs);
+    void setModeKeys(const QVariantMap &map);
+    QByteArray fromTelnet(const QByteArray &raw);
+    QString peerName() const;
     void updateState(bool forceSignal = false);
+    void listen();
+    void takePeer(qintptr descriptor);
+    void socketUp();
+    void reportSide(Side side, bool up, const QString &reason, int retryMs);
+    void reportCounters(bool always = false);
+    QString socketReason() const;
+    QString serialReason() const;
 
     QString m_port_work;
     QString m_port_null;
@@ -133,6 +182,31 @@ private:
     std::atomic<bool> m_started{false};
     std::atomic<qint64> m_droppedToSocket{0};
     std::atomic<qint64> m_droppedToSerial{0};
+    std::atomic<qint64> m_relayedToSocket{0};
+    std::atomic<qint64> m_relayedToSerial{0};
+    Mode m_mode = Client;
+    bool m_rfc2217 = false;
+    LineSettings m_line;
+    QStringList m_loadProblems;
+    // Server mode: the listener that hands its peers to socket.
+    PeerListener *listener = nullptr;
+    // RFC 2217: the Telnet layer between the socket and the relay, while connected.
+    std::unique_ptr<TelnetFilter> telnet;
+    QTimer *telnetWait = nullptr;
+    bool telnetRefusalTold = false;
+    bool connectTimedOut = false;
+    bool socketResetByPeer = false;
+    QTimer *countTimer = nullptr;
+    qint64 countedSum = -1;
+    // What was last reported of each side, so that a repeated failure adds nothing.
+    struct SideReport
+    {
+        bool known = false;
+        bool up = false;
+        QString reason;
+        bool cappedTold = false;
+    };
+    SideReport reported[2];
     QTimer *serialRetry = nullptr;
     QTimer *socketRetry = nullptr;
     QTimer *connectTimeout = nullptr;
@@ -173,6 +247,8 @@ public:
 signals:
     void changeMap();
     void sendStatus(QString state);
+    // A line for the log: a value of a connection in the file that was refused.
+    void sendLog(QString text);
 
 private:
     int maxID() const;
