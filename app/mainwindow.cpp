@@ -189,6 +189,7 @@ void MainWindow::createObjects()
 {
     mapConnection = new QPipeMap(this);
     connect(mapConnection, &QPipeMap::sendStatus, this, &MainWindow::onShowStatus);
+    connect(mapConnection, &QPipeMap::sendLog, this, &MainWindow::appendToLog);
     sysGetPortList();
     mapConnection->loadFromFile(QLatin1String(kPipesFile));
     onViewTable();
@@ -321,8 +322,8 @@ void MainWindow::onUpDateTable()
         state->setScaledContents(true);
         state->setAlignment(Qt::AlignRight);
         ui->tbView->setCellWidget(row, 2, state);
+        watchPipe(pipe);
         showState(row, pipe);
-        connect(pipe, &QPipeItem::stateChanged, this, &MainWindow::onPipeStateChanged, Qt::UniqueConnection);
 
         ui->tbView->setItem(row, 3, cell(pipe->portWork()));
         ui->tbView->setItem(row, 4, cell(pipe->portNull()));
@@ -342,13 +343,99 @@ void MainWindow::showState(int row, QPipeItem *pipe)
                           : pipe->state() == QPipeItem::PipeConnect ? ":/images/con33.png"
                                                                     : ":/images/delay.png";
     label->setPixmap(QPixmap(QLatin1String(picture)));
+    label->setToolTip(stateTip(pipe));
 }
 
-void MainWindow::onPipeStateChanged()
+void MainWindow::watchPipe(QPipeItem *pipe)
+{
+    connect(pipe, &QPipeItem::stateChanged, this, &MainWindow::onPipeStateChanged, Qt::UniqueConnection);
+    connect(pipe, &QPipeItem::sideChanged, this, &MainWindow::onPipeSideChanged, Qt::UniqueConnection);
+    connect(pipe, &QPipeItem::note, this, &MainWindow::onPipeNote, Qt::UniqueConnection);
+    connect(pipe, &QPipeItem::countersChanged, this, &MainWindow::onPipeCounters, Qt::UniqueConnection);
+}
+
+QString MainWindow::pipeLabel(QPipeItem *pipe)
+{
+    return QStringLiteral("%1 %2").arg(pipe->id()).arg(pipe->getName());
+}
+
+void MainWindow::onPipeSideChanged(int side, bool up, QString what, QString reason, int retryMs)
+{
+    auto *pipe = qobject_cast<QPipeItem *>(sender());
+    if (!pipe || side < 0 || side > 1)
+        return;
+    PipeView &view = views[pipe];
+    view.known[side] = true;
+    view.up[side] = up;
+    view.what[side] = what;
+    view.reason[side] = reason;
+    view.nextTry[side] = retryMs > 0 ? QDateTime::currentDateTime().addMSecs(retryMs) : QDateTime();
+    QString line = up ? tr("%1: %2 up").arg(pipeLabel(pipe), what)
+                      : tr("%1: %2 down: %3").arg(pipeLabel(pipe), what, reason);
+    if (!up && retryMs > 0)
+        line += tr("; next try in %1 s").arg((retryMs + 500) / 1000);
+    appendToLog(line);
+    refreshPipe(pipe);
+}
+
+void MainWindow::onPipeNote(QString text)
+{
+    if (auto *pipe = qobject_cast<QPipeItem *>(sender()))
+        appendToLog(tr("%1: %2").arg(pipeLabel(pipe), text));
+}
+
+void MainWindow::onPipeCounters(qint64 toSocket, qint64 toSerial, qint64 droppedToSocket, qint64 droppedToSerial)
 {
     auto *pipe = qobject_cast<QPipeItem *>(sender());
     if (!pipe)
         return;
+    PipeView &view = views[pipe];
+    view.counts[0] = toSocket;
+    view.counts[1] = toSerial;
+    view.counts[2] = droppedToSocket;
+    view.counts[3] = droppedToSerial;
+    refreshPipe(pipe);
+}
+
+QString MainWindow::countsText(const QPipeItem *pipe) const
+{
+    const PipeView view = views.value(pipe);
+    return tr("to TCP %1 B, to COM %2 B; dropped %3 B to TCP, %4 B to COM")
+        .arg(view.counts[0])
+        .arg(view.counts[1])
+        .arg(view.counts[2])
+        .arg(view.counts[3]);
+}
+
+QString MainWindow::stateTip(QPipeItem *pipe) const
+{
+    if (!pipe->isStarted())
+        return tr("Stopped") + QLatin1Char('\n') + countsText(pipe);
+    const PipeView view = views.value(pipe);
+    QStringList sides;
+    for (int side = 0; side < 2; ++side) {
+        if (!view.known[side])
+            continue;
+        if (view.up[side]) {
+            sides << tr("%1 up").arg(view.what[side]);
+            continue;
+        }
+        QString text = tr("%1 down: %2").arg(view.what[side], view.reason[side]);
+        if (view.nextTry[side].isValid())
+            text += tr(", next try at %1").arg(view.nextTry[side].toString(QStringLiteral("HH:mm:ss")));
+        sides << text;
+    }
+    return sides.join(QStringLiteral("; ")) + QLatin1Char('\n') + countsText(pipe);
+}
+
+void MainWindow::onPipeStateChanged()
+{
+    if (auto *pipe = qobject_cast<QPipeItem *>(sender()))
+        refreshPipe(pipe);
+}
+
+void MainWindow::refreshPipe(QPipeItem *pipe)
+{
     for (int row = 0; row < ui->tbView->rowCount(); ++row) {
         if (idOfRow(row) == pipe->id() && mapConnection->itemById(pipe->id()) == pipe)
             showState(row, pipe);
@@ -530,7 +617,7 @@ void MainWindow::startConnection(QPipeItem *pipe)
     pipe->moveToThread(thread);
     onShowStatus(tr("Started thread: %1").arg(pipe->id()));
     thread->start(QThread::InheritPriority);
-    connect(pipe, &QPipeItem::stateChanged, this, &MainWindow::onPipeStateChanged, Qt::UniqueConnection);
+    watchPipe(pipe);
     inPipeThread(pipe, [pipe] { pipe->onConnection(); });
 }
 
@@ -612,6 +699,12 @@ void MainWindow::onMonitor()
     auto *monitor = new Monitor(this);
     connect(pipe, &QPipeItem::readSerialBuffer, monitor, &Monitor::onShowSerial);
     connect(pipe, &QPipeItem::readSocketBuffer, monitor, &Monitor::onShowSocket);
+    // The title counts what the connection carried, live.
+    const auto showCounts = [this, monitor, pipe] {
+        monitor->setWindowTitle(tr("Монитор") + QStringLiteral(" \u2014 ") + countsText(pipe));
+    };
+    showCounts();
+    connect(pipe, &QPipeItem::countersChanged, monitor, showCounts);
     monitor->exec();
     monitor->deleteLater();
 }

@@ -2,6 +2,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QMap>
 #include <QStringList>
@@ -51,6 +52,10 @@ private slots:
     void on_tbView_itemClicked(QTableWidgetItem *item);
     // A connection's state changed in its worker thread: its row's picture follows.
     void onPipeStateChanged();
+    // A connection's reports from its worker thread: a side down or back, a note, its counters.
+    void onPipeSideChanged(int side, bool up, QString what, QString reason, int retryMs);
+    void onPipeNote(QString text);
+    void onPipeCounters(qint64 toSocket, qint64 toSerial, qint64 droppedToSocket, qint64 droppedToSerial);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -84,6 +89,16 @@ private:
     // Writes pipes.json; when that fails, tells the user at once which file could not be written.
     bool savePipes();
     void showState(int row, QPipeItem *item);
+    // Shows a connection's picture and tooltip anew, in its row.
+    void refreshPipe(QPipeItem *pipe);
+    // Connects a connection's signals to this window, once.
+    void watchPipe(QPipeItem *pipe);
+    // The tooltip of a connection's state picture: its sides, and what it carried.
+    QString stateTip(QPipeItem *pipe) const;
+    // The counters as the tooltip and the monitor's title show them.
+    QString countsText(const QPipeItem *pipe) const;
+    // The start of a connection's log lines: its id and name.
+    static QString pipeLabel(QPipeItem *pipe);
     // Appends a line to the log pane.
     void appendToLog(const QString &text);
     int idOfRow(int row) const;
@@ -105,6 +120,18 @@ private:
     QMap<int, QThread *> threads;
     QPipeMap *mapConnection = nullptr;
     QStringList listCOM;
+    // What the window knows of each connection, only from its signals: a running connection's
+    // members belong to its worker thread.
+    struct PipeView
+    {
+        bool known[2] = {false, false};
+        bool up[2] = {false, false};
+        QString what[2];
+        QString reason[2];
+        QDateTime nextTry[2];
+        qint64 counts[4] = {0, 0, 0, 0};
+    };
+    QMap<const QPipeItem *, PipeView> views;
     // While the window builds itself: a change of the autorun box then comes from the settings,
     // not from the user.
     bool building = true;

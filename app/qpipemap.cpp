@@ -693,7 +693,7 @@ void QPipeItem::listen()
         return;
     }
     if (listener->listen(address, quint16(ipPort))) {
-        reportSide(SocketSide, false, tr("listening, no peer yet"), 0);
+        reportSide(SocketSide, false, tr("waiting for a peer"), 0);
         return;
     }
     const QString why = listener->errorString();
@@ -733,7 +733,7 @@ void QPipeItem::onSocketState(int socketState)
         if (m_started && !closingSocket) {
             const QString reason = socketReason();
             if (m_mode == Server)
-                reportSide(SocketSide, false, reason + tr("; listening for the peer"), 0);
+                reportSide(SocketSide, false, tr("%1; waiting for a peer").arg(reason), 0);
             else
                 reportSide(SocketSide, false, reason, retryLater(socketRetry, &socketDelayMs));
         }
@@ -796,10 +796,10 @@ void QPipeItem::reportSide(Side side, bool up, const QString &reason, int retryM
     QString what;
     if (side == SerialSide)
         what = serial->property(kPortNull).toString();
-    else if (m_mode == Server)
-        what = tr("listening on %1:%2").arg(socket->property(kIpAddr).toString()).arg(socket->property(kIpPort).toInt());
     else
         what = QStringLiteral("%1:%2").arg(socket->property(kIpAddr).toString()).arg(socket->property(kIpPort).toInt());
+    if (side == SocketSide && m_mode == Server)
+        what += tr(" (server)");
     emit sideChanged(int(side), up, what, reason, retryMs);
 }
 

@@ -104,6 +104,62 @@ private slots:
         QCOMPARE(item.toJson().value("ipaddr").toString(), QString("10.0.0.1"));
     }
 
+    void modeAndLineKeys_data()
+    {
+        // What a record reads from its object in the file, and what it writes back.
+        QTest::addColumn<QJsonObject>("extra");
+        QTest::addColumn<QJsonObject>("written");
+        QTest::addColumn<QStringList>("problems");
+        QTest::newRow("none: an older file") << QJsonObject() << QJsonObject() << QStringList();
+        QTest::newRow("the defaults spelt out are not written")
+            << QJsonObject{{"mode", "client"}, {"rfc2217", false}, {"baud", 9600}, {"databits", 8},
+                           {"parity", "none"}, {"stopbits", "1"}}
+            << QJsonObject() << QStringList();
+        const QJsonObject all{{"mode", "server"}, {"rfc2217", true}, {"baud", 4000000},
+                              {"databits", 5},      {"parity", "space"}, {"stopbits", "1.5"}};
+        QTest::newRow("every key set") << all << all << QStringList();
+        QTest::newRow("slowest baud, mark parity")
+            << QJsonObject{{"baud", 50}, {"parity", "mark"}, {"stopbits", "2"}}
+            << QJsonObject{{"baud", 50}, {"parity", "mark"}, {"stopbits", "2"}} << QStringList();
+        QTest::newRow("bad values cost their keys only")
+            << QJsonObject{{"mode", "listen"}, {"rfc2217", "yes"}, {"baud", 4000001}, {"databits", 9},
+                           {"parity", "EVEN"}, {"stopbits", 2}, {"note", "цех"}}
+            << QJsonObject()
+            << QStringList{"Connection 7 \"Насос 1\": \"mode\" cannot be \"listen\"; the default is used",
+                           "Connection 7 \"Насос 1\": \"rfc2217\" cannot be \"yes\"; the default is used",
+                           "Connection 7 \"Насос 1\": \"baud\" cannot be 4000001; the default is used",
+                           "Connection 7 \"Насос 1\": \"databits\" cannot be 9; the default is used",
+                           "Connection 7 \"Насос 1\": \"parity\" cannot be \"EVEN\"; the default is used",
+                           "Connection 7 \"Насос 1\": \"stopbits\" cannot be 2; the default is used"};
+        QTest::newRow("a baud with a fraction, and one kept")
+            << QJsonObject{{"baud", 9600.5}, {"databits", 7}} << QJsonObject{{"databits", 7}}
+            << QStringList{"Connection 7 \"Насос 1\": \"baud\" cannot be 9600.5; the default is used"};
+    }
+
+    void modeAndLineKeys()
+    {
+        QFETCH(QJsonObject, extra);
+        QFETCH(QJsonObject, written);
+        QFETCH(QStringList, problems);
+        QJsonObject obj = sample();
+        for (auto it = extra.begin(); it != extra.end(); ++it)
+            obj.insert(it.key(), it.value());
+        QPipeItem item("Pipe");
+        item.fromJson(obj);
+        QCOMPARE(item.loadProblems(), problems);
+        QJsonObject expected = sample();
+        if (extra.contains("note"))
+            expected.insert("note", extra.value("note"));
+        for (auto it = written.begin(); it != written.end(); ++it)
+            expected.insert(it.key(), it.value());
+        QCOMPARE(item.toJson(), expected);
+
+        // The property map carries the same, and a record given it writes the same.
+        QPipeItem copy("Pipe");
+        copy.setPropertyMap(item.getPropertyMap());
+        QCOMPARE(copy.toJson(), expected);
+    }
+
     void plainSettersLeaveTheLiveValues()
     {
         // The table reads the fields, the file and the bridge read the properties.
