@@ -303,6 +303,33 @@ private slots:
         item.onDisconnection();
     }
 
+    void serialSideTakesTheLineSettings_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<QString>("parity");
+        QTest::addColumn<QString>("stopbits");
+        QTest::newRow("19200 7E2") << 19200 << "even" << "2";
+        // A terminal here has no 1.5 stop bits: the port must open all the same.
+        QTest::newRow("115200 7M1.5") << 115200 << "mark" << "1.5";
+    }
+
+    void serialSideTakesTheLineSettings()
+    {
+        QFETCH(int, baud);
+        QFETCH(QString, parity);
+        QFETCH(QString, stopbits);
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        QPipeItem item("Pipe");
+        item.setPropertyMap({{"id", 1}, {"port_null", pair.nullEnd()}, {"ipaddr", "127.0.0.1"},
+                             {"ipport", closedPort()}, {"baud", baud}, {"databits", 7},
+                             {"parity", parity}, {"stopbits", stopbits}});
+        item.onConnection();
+        QCOMPARE(item.state(), QPipeItem::SerialConnect);
+        QCOMPARE(baudRateInUse(pair.nullEnd()), baud);
+        item.onDisconnection();
+    }
+
     void echoUnderBulkNeverStalls()
     {
         // Everything written at the work end comes back from an echoing peer, in order.
