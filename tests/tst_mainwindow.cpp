@@ -74,6 +74,25 @@ private:
 
     static QList<QThread *> workers(MainWindow &w) { return w.findChildren<QThread *>(); }
 
+    // The log pane's lines that start with prefix.
+    static QStringList linesOf(MainWindow &w, const QString &prefix)
+    {
+        const QStringList all = w.findChild<QPlainTextEdit *>("plnText")->toPlainText().split('\n');
+        QStringList mine;
+        for (const QString &line : all) {
+            if (line.startsWith(prefix))
+                mine << line;
+        }
+        return mine;
+    }
+
+    // The tooltip of a row's state picture.
+    static QString stateTip(MainWindow &w, int row)
+    {
+        const QWidget *label = table(w)->cellWidget(row, 2);
+        return label ? label->toolTip() : QString();
+    }
+
     // Adds a connection through the dialog with the given name.
     static void addThroughDialog(MainWindow &w, const QString &name)
     {
@@ -394,6 +413,67 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(device.hasPendingConnections(), 10000);
         client.reset(device.nextPendingConnection());
         QTRY_VERIFY(showsPicture(*w, 0, ":/images/con33.png"));
+    }
+
+    void theLogTellsWhyAConnectionWaits()
+    {
+        // The port is missing and the device refuses; then both come, and bytes are counted.
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        pair.stop();
+        const quint16 port = closedPort();
+        QVERIFY(writePipes({pipe(1, pair.nullEnd(), port, "Насос")}));
+        auto w = makeWindow();
+        const auto lines = [&w] { return linesOf(*w, "1 Насос: "); };
+        const QString com = pair.nullEnd();
+        const QString tcp = QStringLiteral("127.0.0.1:%1").arg(port);
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 2, 3000);
+        QCOMPARE(lines(), QStringList({"1 Насос: " + com + " down: not found; next try in 1 s",
+                                       "1 Насос: " + tcp + " down: refused; next try in 1 s"}));
+        const QRegularExpression waiting("^" + QRegularExpression::escape(com) + " down: not found, next try at \\d\\d:\\d\\d:\\d\\d; "
+                                         + QRegularExpression::escape(tcp) + " down: refused, next try at \\d\\d:\\d\\d:\\d\\d\n"
+                                         "to TCP 0 B, to COM 0 B; dropped 0 B to TCP, 0 B to COM$");
+        QVERIFY2(waiting.match(stateTip(*w, 0)).hasMatch(), qPrintable(stateTip(*w, 0)));
+
+        QVERIFY(pair.start());
+        QTcpServer device;
+        QVERIFY(device.listen(QHostAddress::LocalHost, port));
+        QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 4, 8000);
+        QVERIFY(lines().contains("1 Насос: " + com + " up"));
+        QVERIFY(lines().contains("1 Насос: " + tcp + " up"));
+        QTRY_VERIFY(showsConnected(*w, 0));
+
+        QTRY_VERIFY(device.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> peer(device.nextPendingConnection());
+        QSerialPort work;
+        work.setPortName(pair.workEnd());
+        QVERIFY(work.open(QIODevice::ReadWrite));
+        work.write(QByteArray(1000, 'u'));
+        peer->write(QByteArray(700, 'd'));
+        QCOMPARE(readAtLeast(*peer, 1000).size(), 1000);
+        QCOMPARE(readAtLeast(work, 700).size(), 700);
+        QTRY_COMPARE(stateTip(*w, 0), com + " up; " + tcp + " up\nto TCP 1000 B, to COM 700 B; dropped 0 B to TCP, 0 B to COM");
+        action(*w, "actStop")->trigger();
+        QTRY_COMPARE(stateTip(*w, 0), QString("Stopped\nto TCP 1000 B, to COM 700 B; dropped 0 B to TCP, 0 B to COM"));
+        QCOMPARE(lines().size(), 4);
+    }
+
+    void aDeviceSwitchedOffAddsAHandfulOfLines()
+    {
+        // The same failure is told once, and again only when the tries reach their longest
+        // delay (after about 31 s): then every 30 s, adding nothing.
+        QVERIFY(writePipes({pipe(1, "/nonexistent/tty", closedPort(), "Насос")}));
+        auto w = makeWindow();
+        clickRow(*w, 0);
+        action(*w, "actStart")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(*w, "1 Насос: ").size(), 2, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(*w, "1 Насос: ").size(), 4, 40000);
+        const QStringList last = linesOf(*w, "1 Насос: ").mid(2);
+        for (const QString &line : last)
+            QVERIFY2(line.endsWith(" next try in 30 s"), qPrintable(line));
+        QVERIFY(last.at(0) != last.at(1));
     }
 
     void relaysWhileTheWindowIsBusy()
