@@ -1,27 +1,283 @@
 #include "telnetfilter.h"
 
-// Not negotiating yet: data passes through with 0xFF escaped both ways.
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+// RFC 854 commands and the options we take part in (RFC 856 BINARY, RFC 858 SGA, RFC 2217).
+enum : unsigned char {
+    SE = 240,
+    SB = 250,
+    WILL = 251,
+    WONT = 252,
+    DO = 253,
+    DONT = 254,
+    IAC = 255,
+    Binary = 0,
+    SuppressGoAhead = 3,
+    ComPort = 44,
+};
+
+// COM-PORT-OPTION commands: the client's, and the server's answers are the same plus 100.
+enum : unsigned char {
+    SetBaudrate = 1,
+    SetDatasize = 2,
+    SetParity = 3,
+    SetStopsize = 4,
+    ServerOffset = 100,
+};
+
+// No honest subnegotiation of RFC 2217 comes near this; a peer that never ends one must not
+// make us hold everything it sends.
+const int MaxSub = 64;
+
+bool weTakeUp(unsigned char option)
+{
+    return option == ComPort || option == Binary || option == SuppressGoAhead;
+}
+
+void appendCommand(QByteArray *out, unsigned char verb, unsigned char option)
+{
+    const char bytes[] = {char(IAC), char(verb), char(option)};
+    out->append(bytes, 3);
+}
+
+void appendSub(QByteArray *out, unsigned char command, const QByteArray &value)
+{
+    const char head[] = {char(IAC), char(SB), char(ComPort), char(command)};
+    out->append(head, 4);
+    for (char c : value) {
+        out->append(c);
+        if (uchar(c) == IAC)
+            out->append(c);
+    }
+    const char tail[] = {char(IAC), char(SE)};
+    out->append(tail, 2);
+}
+
+} // namespace
 
 TelnetFilter::TelnetFilter(const LineSettings &line)
     : m_line(line)
 {
+    start();
 }
 
 QByteArray TelnetFilter::start()
 {
     m_state = State::Data;
-    return QByteArray();
+    m_verb = 0;
+    m_sub.clear();
+    m_subOverflow = false;
+    m_agreed = false;
+    m_refused = false;
+    m_notes.clear();
+    std::fill(std::begin(m_us), std::end(m_us), Side::No);
+    std::fill(std::begin(m_them), std::end(m_them), Side::No);
+    std::fill(std::begin(m_refusedUs), std::end(m_refusedUs), false);
+    std::fill(std::begin(m_refusedThem), std::end(m_refusedThem), false);
+
+    // The converter is told first that we speak RFC 2217 as its client; both directions carry
+    // eight-bit data without go-aheads.
+    QByteArray out;
+    appendCommand(&out, WILL, ComPort);
+    appendCommand(&out, WILL, Binary);
+    appendCommand(&out, DO, Binary);
+    appendCommand(&out, WILL, SuppressGoAhead);
+    appendCommand(&out, DO, SuppressGoAhead);
+    m_us[ComPort] = m_us[Binary] = m_us[SuppressGoAhead] = Side::Asked;
+    m_them[Binary] = m_them[SuppressGoAhead] = Side::Asked;
+    return out;
 }
 
 void TelnetFilter::fromNetwork(const QByteArray &in, QByteArray *data, QByteArray *reply)
 {
-    Q_UNUSED(reply)
-    data->append(in);
+    const char *p = in.constData();
+    const char *const end = p + in.size();
+    // Nearly every call carries data alone: taken whole, shared with the caller's buffer.
+    if (m_state == State::Data && !std::memchr(p, IAC, size_t(in.size()))) {
+        data->append(in);
+        return;
+    }
+    while (p < end) {
+        const unsigned char c = uchar(*p);
+        switch (m_state) {
+        case State::Data: {
+            const char *iac = static_cast<const char *>(std::memchr(p, IAC, size_t(end - p)));
+            if (!iac) {
+                data->append(p, int(end - p));
+                return;
+            }
+            data->append(p, int(iac - p));
+            p = iac + 1;
+            m_state = State::Iac;
+            continue;
+        }
+        case State::Iac:
+            if (c == IAC) {
+                data->append(char(IAC));
+                m_state = State::Data;
+            } else if (c >= WILL) {
+                m_verb = c;
+                m_state = State::Option;
+            } else if (c == SB) {
+                m_sub.clear();
+                m_subOverflow = false;
+                m_state = State::Sub;
+            } else {
+                // NOP, DM, BRK, IP, AO, AYT, EC, EL, GA, a stray SE: nothing for a serial line.
+                m_state = State::Data;
+            }
+            break;
+        case State::Option:
+            onOption(m_verb, c, reply);
+            m_state = State::Data;
+            break;
+        case State::Sub:
+            if (c == IAC) {
+                m_state = State::SubIac;
+            } else if (m_sub.size() < MaxSub) {
+                m_sub.append(char(c));
+            } else {
+                m_subOverflow = true;
+            }
+            break;
+        case State::SubIac:
+            if (c == IAC) {
+                if (m_sub.size() < MaxSub)
+                    m_sub.append(char(IAC));
+                else
+                    m_subOverflow = true;
+                m_state = State::Sub;
+            } else if (c == SE) {
+                if (!m_subOverflow)
+                    onSubnegotiation();
+                m_sub.clear();
+                m_state = State::Data;
+            } else {
+                // An unterminated subnegotiation: dropped, and the command that cut it is read
+                // as one, which is how the peer meant it.
+                m_sub.clear();
+                m_state = State::Iac;
+                continue;
+            }
+            break;
+        }
+        ++p;
+    }
+}
+
+void TelnetFilter::onOption(unsigned char verb, unsigned char option, QByteArray *reply)
+{
+    if (verb == DO || verb == DONT) {
+        Side &side = m_us[option];
+        if (verb == DO) {
+            if (!weTakeUp(option)) {
+                if (!m_refusedUs[option]) {
+                    m_refusedUs[option] = true;
+                    appendCommand(reply, WONT, option);
+                }
+                return;
+            }
+            if (side == Side::Yes)
+                return;
+            if (side == Side::No)
+                appendCommand(reply, WILL, option);
+            side = Side::Yes;
+            if (option == ComPort) {
+                m_agreed = true;
+                m_refused = false;
+                reply->append(lineCommands());
+            }
+        } else {
+            if (side == Side::Yes)
+                appendCommand(reply, WONT, option);
+            side = Side::No;
+            if (option == ComPort) {
+                m_agreed = false;
+                m_refused = true;
+            }
+        }
+        return;
+    }
+
+    Side &side = m_them[option];
+    if (verb == WILL) {
+        if (!weTakeUp(option)) {
+            if (!m_refusedThem[option]) {
+                m_refusedThem[option] = true;
+                appendCommand(reply, DONT, option);
+            }
+            return;
+        }
+        if (side == Side::No)
+            appendCommand(reply, DO, option);
+        side = Side::Yes;
+    } else {
+        if (side == Side::Yes)
+            appendCommand(reply, DONT, option);
+        side = Side::No;
+        // Some converters refuse the option from their own side; either way it is not agreed.
+        if (option == ComPort && !m_agreed)
+            m_refused = true;
+    }
+}
+
+void TelnetFilter::onSubnegotiation()
+{
+    if (m_sub.size() < 3 || uchar(m_sub.at(0)) != ComPort)
+        return;
+    const unsigned char command = uchar(m_sub.at(1));
+    const QByteArray value = m_sub.mid(2);
+    const unsigned v = uchar(value.at(0));
+    switch (command) {
+    case ServerOffset + SetBaudrate:
+        if (value.size() >= 4) {
+            const quint32 baud = qFromBigEndian<quint32>(value.constData());
+            m_notes << QStringLiteral("the converter reports baud %1").arg(baud);
+        }
+        break;
+    case ServerOffset + SetDatasize:
+        m_notes << QStringLiteral("the converter reports data bits %1").arg(v);
+        break;
+    case ServerOffset + SetParity: {
+        static const char *const names[] = {nullptr, "none", "odd", "even", "mark", "space"};
+        const QString name = v >= 1 && v <= 5 ? QString::fromLatin1(names[v]) : QString::number(v);
+        m_notes << QStringLiteral("the converter reports parity %1").arg(name);
+        break;
+    }
+    case ServerOffset + SetStopsize: {
+        const QString name = v == 3 ? QStringLiteral("1.5") : QString::number(v);
+        m_notes << QStringLiteral("the converter reports stop bits %1").arg(name);
+        break;
+    }
+    default:
+        // Line and modem state notifications, flow control: nothing the relay acts on.
+        break;
+    }
 }
 
 QByteArray TelnetFilter::toNetwork(const QByteArray &data)
 {
-    return data;
+    const char *p = data.constData();
+    const char *const end = p + data.size();
+    const char *iac = static_cast<const char *>(std::memchr(p, IAC, size_t(data.size())));
+    if (!iac)
+        return data;
+    QByteArray out;
+    out.reserve(data.size() + data.size() / 16 + 8);
+    while (iac) {
+        out.append(p, int(iac - p + 1));
+        out.append(char(IAC));
+        p = iac + 1;
+        iac = static_cast<const char *>(std::memchr(p, IAC, size_t(end - p)));
+    }
+    out.append(p, int(end - p));
+    return out;
 }
 
 QStringList TelnetFilter::takeNotes()
@@ -31,15 +287,30 @@ QStringList TelnetFilter::takeNotes()
     return notes;
 }
 
-void TelnetFilter::onOption(unsigned char, unsigned char, QByteArray *)
-{
-}
-
-void TelnetFilter::onSubnegotiation(QByteArray *)
-{
-}
-
 QByteArray TelnetFilter::lineCommands() const
 {
-    return QByteArray();
+    // A value we cannot name is sent as 0, which asks the converter for its own setting instead
+    // of changing it: it then reports what it uses.
+    static const QStringList parities = {QStringLiteral("none"), QStringLiteral("odd"),
+                                         QStringLiteral("even"), QStringLiteral("mark"),
+                                         QStringLiteral("space")};
+    const quint32 baud = m_line.baud > 0 ? quint32(m_line.baud) : 0;
+    const int dataBits = m_line.dataBits >= 5 && m_line.dataBits <= 8 ? m_line.dataBits : 0;
+    const int parity = parities.indexOf(m_line.parity.toLower()) + 1;
+    int stop = 0;
+    if (m_line.stopBits == QLatin1String("1"))
+        stop = 1;
+    else if (m_line.stopBits == QLatin1String("2"))
+        stop = 2;
+    else if (m_line.stopBits == QLatin1String("1.5"))
+        stop = 3;
+
+    char baudBytes[4];
+    qToBigEndian(baud, baudBytes);
+    QByteArray out;
+    appendSub(&out, SetBaudrate, QByteArray(baudBytes, 4));
+    appendSub(&out, SetDatasize, QByteArray(1, char(dataBits)));
+    appendSub(&out, SetParity, QByteArray(1, char(parity)));
+    appendSub(&out, SetStopsize, QByteArray(1, char(stop)));
+    return out;
 }

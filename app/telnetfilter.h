@@ -44,20 +44,26 @@ public:
 
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };
+    // One side of an option (ours: WILL/WONT; the peer's: DO/DONT), after RFC 1143 without its
+    // queue: a request we sent is awaiting its answer, so the answer itself is not answered.
+    enum class Side : unsigned char { No, Asked, Yes };
     void onOption(unsigned char verb, unsigned char option, QByteArray *reply);
-    void onSubnegotiation(QByteArray *reply);
+    void onSubnegotiation();
     QByteArray lineCommands() const;
 
     LineSettings m_line;
     State m_state = State::Data;
     unsigned char m_verb = 0;
     QByteArray m_sub;
+    bool m_subOverflow = false;
     bool m_agreed = false;
     bool m_refused = false;
-    // Options the peer has been told we do / it may do, so that a repeated request is not
-    // answered again (RFC 854: no answer to a request that changes nothing).
-    QByteArray m_weDo;
-    QByteArray m_theyDo;
+    // Indexed by option: what we do, what the peer does, and whether a refusal of an option we
+    // never take up was already sent (a peer repeating its request is not answered again).
+    Side m_us[256];
+    Side m_them[256];
+    bool m_refusedUs[256];
+    bool m_refusedThem[256];
     QStringList m_notes;
 };
 

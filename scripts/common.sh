@@ -8,6 +8,7 @@ VCOM_PACKAGES=(
     cmake g++ make pkg-config
     qtbase5-dev libqt5serialport5-dev qttools5-dev-tools
     socat xvfb xauth
+    python3-serial
 )
 
 vcom_install_deps() {
