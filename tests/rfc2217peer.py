@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """An RFC 2217 converter for tests, on 127.0.0.1: pyserial's own server side over a loop port.
 
-Prints "port N" once listening. Takes one client at a time; its data comes straight back, and
-each change of the line settings it makes is printed as
-"settings baud=B databits=D parity=P stopbits=S" (pyserial's values: P in N,O,E,M,S; S in 1,1.5,2).
-Ends when its standard input closes, so the test's QProcess ending ends it too.
+Prints "port N control M" once listening. Takes one client at a time on port N; its data comes
+straight back. The test talks to it on the control port M, a plain TCP connection, the same from
+a Linux test and from one under Wine: each change of the line settings the client makes is sent
+there as a line "settings baud=B databits=D parity=P stopbits=S" (pyserial's values: P in
+N,O,E,M,S; S in 1,1.5,2), and a line "drop" received there ends the current client's connection.
+It ends when the control connection closes (or none came within 20 s), and when its standard
+input closes, so that a test's QProcess ending ends it too (not with --control-only).
 """
 import os
 import socket
@@ -37,6 +40,12 @@ class Client:
         with self.lock:
             self.sock.sendall(data)
 
+    def drop(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
     def settings(self):
         p = self.port
         return 'settings baud={} databits={} parity={} stopbits={}'.format(
@@ -64,7 +73,7 @@ class Client:
                 data = b''.join(self.manager.filter(chunk))
                 now = self.settings()
                 if now != last:
-                    print(now, flush=True)
+                    control.send(now)
                     last = now
                 if data:
                     self.port.write(data)
@@ -76,23 +85,71 @@ class Client:
         self.sock.close()
 
 
+class Control:
+    """The test's connection: settings lines out, "drop" in; its end is ours."""
+
+    def __init__(self, listener):
+        self.listener = listener
+        self.sock = None
+        self.client = None
+
+    def send(self, line):
+        if self.sock:
+            try:
+                self.sock.sendall((line + '\n').encode())
+            except OSError:
+                pass
+
+    def run(self):
+        self.listener.settimeout(20)
+        try:
+            self.sock, _ = self.listener.accept()
+        except OSError:
+            os._exit(1)
+        buffered = b''
+        while True:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                os._exit(0)
+            buffered += chunk
+            while b'\n' in buffered:
+                line, buffered = buffered.split(b'\n', 1)
+                if line.strip() == b'drop' and self.client:
+                    self.client.drop()
+
+
+def listening():
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind(('127.0.0.1', 0))
+    s.listen(1)
+    return s
+
+
+control = None
+
+
 def main():
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(('127.0.0.1', 0))
-    server.listen(1)
-    print('port {}'.format(server.getsockname()[1]), flush=True)
+    global control
+    server = listening()
+    control = Control(listening())
+    print('port {} control {}'.format(server.getsockname()[1], control.listener.getsockname()[1]), flush=True)
 
     def watch_stdin():
         while sys.stdin.buffer.read1(4096):
             pass
         os._exit(0)
 
-    threading.Thread(target=watch_stdin, daemon=True).start()
+    # Started in the background (by the Windows tests' host side), its input is nothing.
+    if '--control-only' not in sys.argv[1:]:
+        threading.Thread(target=watch_stdin, daemon=True).start()
+    threading.Thread(target=control.run, daemon=True).start()
     while True:
         sock, _ = server.accept()
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        Client(sock).run()
+        client = Client(sock)
+        control.client = client
+        client.run()
 
 
 if __name__ == '__main__':

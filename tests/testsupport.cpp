@@ -445,6 +445,82 @@ bool TcpPeer::listen()
     return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
+Rfc2217Peer::~Rfc2217Peer()
+{
+    m_control.abort();
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+bool Rfc2217Peer::start(QString *why)
+{
+    QString first;
+#ifdef Q_OS_WIN
+    // Under Wine the converter runs on the host; only its ports come back.
+    const QString answer = askHost({QStringLiteral("rfc2217peer"), QStringLiteral(RFC2217PEER_PATH)});
+    if (!answer.startsWith(QLatin1String("ok "))) {
+        *why = QStringLiteral("hostside.sh answered: ") + answer;
+        return false;
+    }
+    first = answer.mid(3);
+#else
+    const QString python = findTool(QStringLiteral("python3"));
+    if (python.isEmpty()) {
+        *why = QStringLiteral("python3 is not installed: apt-get install python3 python3-serial");
+        return false;
+    }
+    m_process.start(python, {QStringLiteral(RFC2217PEER_PATH)});
+    if (!m_process.waitForStarted(5000)) {
+        *why = QStringLiteral("cannot start tests/rfc2217peer.py: ") + m_process.errorString();
+        return false;
+    }
+    if (!waitUntil([this] { return m_process.canReadLine() || m_process.state() == QProcess::NotRunning; }, 10000)
+        || !m_process.canReadLine()) {
+        *why = QStringLiteral("tests/rfc2217peer.py did not start (is python3-serial installed?): ")
+               + QString::fromLocal8Bit(m_process.readAllStandardError());
+        return false;
+    }
+    first = QString::fromLatin1(m_process.readLine()).trimmed();
+#endif
+    // "port N control M"
+    const QStringList words = first.split(QLatin1Char(' '));
+    if (words.size() != 4) {
+        *why = QStringLiteral("tests/rfc2217peer.py said: ") + first;
+        return false;
+    }
+    m_port = quint16(words.at(1).toUInt());
+    m_control.connectToHost(QHostAddress::LocalHost, quint16(words.at(3).toUInt()));
+    if (!m_control.waitForConnected(5000)) {
+        *why = QStringLiteral("no control connection to tests/rfc2217peer.py: ") + m_control.errorString();
+        return false;
+    }
+    return true;
+}
+
+QStringList Rfc2217Peer::settings()
+{
+    m_told += m_control.readAll();
+    QStringList lines;
+    for (const QByteArray &line : m_told.split('\n')) {
+        if (line.startsWith("settings "))
+            lines << QString::fromLatin1(line);
+    }
+    // A line not ended yet is not told yet.
+    if (!m_told.endsWith('\n') && !lines.isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+void Rfc2217Peer::drop()
+{
+    m_control.write("drop\n");
+    m_control.flush();
+}
+
 int baudRateInUse(const QString &path)
 {
 #ifdef Q_OS_WIN

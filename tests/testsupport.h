@@ -154,6 +154,28 @@ private:
     bool m_echo;
 };
 
+// An RFC 2217 converter that nobody here wrote: pyserial's port manager over a loop port
+// (tests/rfc2217peer.py), on 127.0.0.1. What its client sends comes straight back; the line
+// settings the client gives it are told as lines "settings baud=.. databits=.. parity=.. stopbits=..".
+class Rfc2217Peer
+{
+public:
+    Rfc2217Peer() = default;
+    ~Rfc2217Peer();
+    bool start(QString *why);
+    quint16 port() const { return m_port; }
+    // The settings lines told so far.
+    QStringList settings();
+    // Ends the client's connection, as a converter that restarts does.
+    void drop();
+
+private:
+    quint16 m_port = 0;
+    QProcess m_process;
+    QTcpSocket m_control;
+    QByteArray m_told;
+};
+
 // A pseudo-random byte stream: the same seed gives the same bytes, so a receiver holding a
 // stream of its own can check what arrives, in order, without keeping what was sent.
 class Stream

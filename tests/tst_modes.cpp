@@ -147,6 +147,80 @@ private slots:
         QCOMPARE(socketReports().at(2), "up " + where + "  0");
         item.onDisconnection();
     }
+
+    void rfc2217ConverterTakesTheLineAndEveryByte()
+    {
+        Rfc2217Peer converter;
+        QString why;
+        QVERIFY2(converter.start(&why), qPrintable(why));
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        QPipeItem item("Pipe");
+        configure(item, pair.nullEnd(), converter.port(),
+                  {{"rfc2217", true}, {"baud", 19200}, {"databits", 7}, {"parity", "even"}, {"stopbits", "2"}});
+        QSignalSpy notes(&item, &QPipeItem::note);
+        QVERIFY(notes.isValid());
+        item.onConnection();
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
+        const QString told = "settings baud=19200 databits=7 parity=E stopbits=2";
+        QTRY_VERIFY_WITH_TIMEOUT(converter.settings().contains(told), 5000);
+        // The converter's answers are told in the log, and nothing else.
+        const QStringList answers{"RFC 2217: the converter reports baud 19200",
+                                  "RFC 2217: the converter reports data bits 7",
+                                  "RFC 2217: the converter reports parity even",
+                                  "RFC 2217: the converter reports stop bits 2"};
+        QTRY_COMPARE(notes.count(), 4);
+        QStringList said;
+        for (const QList<QVariant> &args : notes)
+            said << args.at(0).toString();
+        QCOMPARE(said, answers);
+
+        // Every byte value there and back: escaped to the converter, unescaped from it, and no
+        // Telnet command of its own (it sends some) reaches the port.
+        QSerialPort work;
+        work.setPortName(pair.workEnd());
+        QVERIFY(work.open(QIODevice::ReadWrite));
+        QVERIFY(carries(work, work, everyByte()));
+
+        // The converter restarts: the settings are given again, without anyone acting.
+        const int before = converter.settings().size();
+        converter.drop();
+        QTRY_COMPARE(item.state(), QPipeItem::SerialConnect);
+        QTRY_COMPARE_WITH_TIMEOUT(item.state(), QPipeItem::PipeConnect, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(converter.settings().size() > before, 5000);
+        QCOMPARE(converter.settings().last(), told);
+        QVERIFY(carries(work, work, everyByte()));
+        item.onDisconnection();
+    }
+
+    void aPeerWithoutTheOptionStillCarries()
+    {
+        // A plain TCP device behind a connection set to RFC 2217: it ignores the negotiation,
+        // the data flows, and the log says why the line was not set.
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        QPipeItem item("Pipe");
+        configure(item, pair.nullEnd(), peer.port(), {{"rfc2217", true}});
+        QSignalSpy notes(&item, &QPipeItem::note);
+        QVERIFY(notes.isValid());
+        item.onConnection();
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
+        QSerialPort work;
+        work.setPortName(pair.workEnd());
+        QVERIFY(work.open(QIODevice::ReadWrite));
+        QTRY_COMPARE(peer.clientCount(), 1);
+        QVERIFY(carries(*peer.client(), work, "plain"));
+        QVERIFY(notes.wait(5000));
+        QCOMPARE(notes.at(0).at(0).toString(),
+                 QString("RFC 2217: the peer does not answer the COM port option; data flows, the line settings are not sent"));
+        // The opening negotiation, then the data with its 0xFF doubled.
+        work.write("a\xff" "b");
+        const QByteArray opening("\xff\xfb\x2c\xff\xfb\x00\xff\xfd\x00\xff\xfb\x03\xff\xfd\x03", 15);
+        QTRY_COMPARE(peer.received, opening + QByteArray("a\xff\xff" "b"));
+        item.onDisconnection();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestModes)

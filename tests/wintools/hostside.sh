@@ -24,6 +24,10 @@
 #                                       "ok STATE": the host's TCP socket 127.0.0.1:LOCALPORT ->
 #                                       REMOTEPORT, in /proc/net/tcp's numbers ("01" established,
 #                                       "08" closed by the other end), or "ok gone" once reset
+#     hostside.sh RESULT rfc2217peer SCRIPT
+#                                       starts the RFC 2217 test converter SCRIPT in the
+#                                       background; "ok port N control M" from its first line. It
+#                                       ends with the test's control connection.
 #     hostside.sh sweep                  ends every pair a test left running, for scripts/wine-run.sh
 #
 # Everything lives in the Wine prefix: the pairs in $WINEPREFIX/vcom-pty, the COM ports in
@@ -196,6 +200,20 @@ for pid in filter(str.isdigit, os.listdir('/proc')):
         answer('ok ' + ' '.join(map(str, values))); sys.exit(0)
 answer('error: no process holds socket %s' % inode)
 PY
+    ;;
+rfc2217peer)
+    out=$(mktemp "$STATE/rfc2217-XXXXXX") || fail "cannot make a file in $STATE"
+    python3 "${2:?SCRIPT}" --control-only </dev/null >"$out" 2>&1 &
+    for _ in $(seq 500); do
+        line=$(head -n 1 "$out")
+        case "$line" in
+        port*) answer "ok $line"; exit 0 ;;
+        ?*) fail "$line" ;;
+        esac
+        kill -0 $! 2>/dev/null || fail "the test converter ended: $(cat "$out")"
+        sleep 0.02
+    done
+    fail "the test converter did not start in 10 s"
     ;;
 tcpstate)
     python3 - "${2:?LOCALPORT}" "${3:?REMOTEPORT}" "$result" <<'PY' || fail "cannot read the socket's state"
