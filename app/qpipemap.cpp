@@ -624,6 +624,7 @@ void QPipeItem::connectSocket()
     connectTimeout->start(ConnectTimeoutMs);
     connectTimedOut = false;
     socketResetByPeer = false;
+    socketWasUp = false;
     socket->connectToHost(ipAddr, quint16(ipPort), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
 }
 
@@ -655,6 +656,7 @@ void QPipeItem::socketUp()
 {
     socketDelayMs = FirstRetryMs;
     socketResetByPeer = false;
+    socketWasUp = true;
     // Relayed bytes are small interactive messages more often than bulk: send at once.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     setKeepAlive(socket);
@@ -767,10 +769,13 @@ QString QPipeItem::socketReason() const
     case QAbstractSocket::HostNotFoundError:
         return tr("host not found");
     case QAbstractSocket::SocketTimeoutError:
-        return tr("no answer (timed out)");
     case QAbstractSocket::NetworkError:
-        // On a connection that was up: keep-alive or unacknowledged data found the peer dead.
-        return tr("the peer stopped answering or no route (%1)").arg(socket->errorString());
+        // On a connection that was up: keep-alive, or data left unacknowledged, found the peer
+        // gone; before that, nothing answered.
+        if (socketWasUp)
+            return tr("the peer stopped answering (%1)").arg(socket->errorString());
+        return socket->error() == QAbstractSocket::SocketTimeoutError ? tr("no answer (timed out)")
+                                                                      : socket->errorString();
     default:
         return socket->errorString();
     }

@@ -196,6 +196,7 @@ private:
     bool telnetRefusalTold = false;
     bool connectTimedOut = false;
     bool socketResetByPeer = false;
+    bool socketWasUp = false;
     QTimer *countTimer = nullptr;
     qint64 countedSum = -1;
     // What was last reported of each side, so that a repeated failure adds nothing.

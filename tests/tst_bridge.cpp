@@ -330,6 +330,48 @@ private slots:
         item.onDisconnection();
     }
 
+    void aPeerThatStopsTakingDataIsFoundWhileDataFlows()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Wine does not take TCP_MAXRT: the system's own retransmission limit applies there");
+#endif
+        // The peer's socket is frozen with its receive window full while the user keeps writing:
+        // keep-alive never probes a link with data in flight, so only the limit on unacknowledged
+        // data finds it, about 30 s on; then the connection dials again by itself.
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        QTcpServer device;
+        QVERIFY(device.listen(QHostAddress::LocalHost));
+        QPipeItem item("Pipe");
+        configure(item, pair.nullEnd(), device.serverPort());
+        QSignalSpy sides(&item, &QPipeItem::sideChanged);
+        QVERIFY(sides.isValid());
+        item.onConnection();
+        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_VERIFY(device.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> frozen(device.nextPendingConnection());
+        // It reads nothing more, so the system's window for it closes.
+        frozen->setReadBufferSize(1);
+        QSerialPort work;
+        QVERIFY(openWork(work, pair));
+        Feeder feeder(&work, 7, 64 * 1024 * 1024);
+        QElapsedTimer since;
+        since.start();
+        const auto socketDown = [&sides] {
+            for (const QList<QVariant> &args : sides) {
+                if (args.at(0).toInt() == QPipeItem::SocketSide && !args.at(1).toBool())
+                    return args.at(3).toString();
+            }
+            return QString();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!socketDown().isEmpty(), 60000);
+        QVERIFY2(since.elapsed() > 25000, qPrintable(QString::number(since.elapsed())));
+        QVERIFY2(socketDown().startsWith("the peer stopped answering"), qPrintable(socketDown()));
+        QTRY_VERIFY_WITH_TIMEOUT(device.hasPendingConnections(), 5000);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
+        item.onDisconnection();
+    }
+
     void echoUnderBulkNeverStalls()
     {
         // Everything written at the work end comes back from an echoing peer, in order.
