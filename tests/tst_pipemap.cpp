@@ -161,6 +161,50 @@ private slots:
         QCOMPARE(read(path("two.json")), expected);
     }
 
+    void aBadValueCostsItsRecordOnly()
+    {
+        // One record of the file has a baud no line runs at: that key takes the default, the log
+        // says which, and everything else, of it and of the others, loads and saves as it was.
+        const QByteArray file =
+            "[\n"
+            "    {\n"
+            "        \"baud\": 0,\n"
+            "        \"id\": 1,\n"
+            "        \"ipaddr\": \"127.0.0.1\",\n"
+            "        \"ipport\": 502,\n"
+            "        \"name\": \"Котёл\",\n"
+            "        \"note\": \"\",\n"
+            "        \"parity\": \"even\",\n"
+            "        \"port_null\": \"COM2\",\n"
+            "        \"port_work\": \"COM1\"\n"
+            "    },\n"
+            "    {\n"
+            "        \"baud\": 19200,\n"
+            "        \"id\": 2,\n"
+            "        \"ipaddr\": \"0.0.0.0\",\n"
+            "        \"ipport\": 4001,\n"
+            "        \"mode\": \"server\",\n"
+            "        \"name\": \"b\",\n"
+            "        \"note\": \"\",\n"
+            "        \"port_null\": \"COM4\",\n"
+            "        \"port_work\": \"COM3\",\n"
+            "        \"rfc2217\": true\n"
+            "    }\n"
+            "]\n";
+        QPipeMap map(nullptr);
+        QSignalSpy log(&map, &QPipeMap::sendLog);
+        QVERIFY(log.isValid());
+        QCOMPARE(load(map, file), QString("File pipe collection loaded, OK"));
+        QCOMPARE(log.count(), 1);
+        QCOMPARE(log.at(0).at(0).toString(),
+                 QString("Connection 1 \"Котёл\": \"baud\" cannot be 0; the default is used"));
+        QCOMPARE(map.itemById(2)->mode(), QPipeItem::Server);
+        map.saveToFile(path("again.json"));
+        QByteArray expected = file;
+        expected.replace("        \"baud\": 0,\n", "");
+        QCOMPARE(read(path("again.json")), expected);
+    }
+
     void saveThenLoadKeepsEveryValue()
     {
         QPipeMap map(nullptr);
