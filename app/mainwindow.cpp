@@ -350,6 +350,7 @@ void MainWindow::watchPipe(QPipeItem *pipe)
 {
     connect(pipe, &QPipeItem::stateChanged, this, &MainWindow::onPipeStateChanged, Qt::UniqueConnection);
     connect(pipe, &QPipeItem::sideChanged, this, &MainWindow::onPipeSideChanged, Qt::UniqueConnection);
+    connect(pipe, &QPipeItem::sideRetrying, this, &MainWindow::onPipeRetrying, Qt::UniqueConnection);
     connect(pipe, &QPipeItem::note, this, &MainWindow::onPipeNote, Qt::UniqueConnection);
     connect(pipe, &QPipeItem::countersChanged, this, &MainWindow::onPipeCounters, Qt::UniqueConnection);
 }
@@ -375,6 +376,15 @@ void MainWindow::onPipeSideChanged(int side, bool up, QString what, QString reas
     if (!up && retryMs > 0)
         line += tr("; next try in %1 s").arg((retryMs + 500) / 1000);
     appendToLog(line);
+    refreshPipe(pipe);
+}
+
+void MainWindow::onPipeRetrying(int side, int retryMs)
+{
+    auto *pipe = qobject_cast<QPipeItem *>(sender());
+    if (!pipe || side < 0 || side > 1)
+        return;
+    views[pipe].nextTry[side] = QDateTime::currentDateTime().addMSecs(retryMs);
     refreshPipe(pipe);
 }
 

@@ -54,6 +54,7 @@ private slots:
     void onPipeStateChanged();
     // A connection's reports from its worker thread: a side down or back, a note, its counters.
     void onPipeSideChanged(int side, bool up, QString what, QString reason, int retryMs);
+    void onPipeRetrying(int side, int retryMs);
     void onPipeNote(QString text);
     void onPipeCounters(qint64 toSocket, qint64 toSerial, qint64 droppedToSocket, qint64 droppedToSerial);
 

@@ -789,8 +789,11 @@ void QPipeItem::reportSide(Side side, bool up, const QString &reason, int retryM
     const bool capped = !up && retryMs >= LastRetryMs;
     if (last.known && last.up == up && last.reason == reason) {
         // The same failure again: told once more only when its tries reach their longest delay.
-        if (!capped || last.cappedTold)
+        if (!capped || last.cappedTold) {
+            if (retryMs > 0)
+                emit sideRetrying(int(side), retryMs);
             return;
+        }
         last.cappedTold = true;
     } else {
         last.known = true;

@@ -127,6 +127,8 @@ signals:
     // reason reports again only when its next try's delay reaches the cap. reason says why it
     // is down (empty when up); what names the side (the port, the address); retryMs is the delay of its next try (0 when up or stopped).
     void sideChanged(int side, bool up, QString what, QString reason, int retryMs);
+    // A side that is still down for the same reason: its next try is in retryMs.
+    void sideRetrying(int side, int retryMs);
     // Something the log should tell about the connection: a peer replaced, the converter's
     // answers.
     void note(QString text);
