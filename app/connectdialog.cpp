@@ -31,6 +31,19 @@ void selectData(QComboBox *box, const QVariant &value, const QVariant &fallback)
 const int MinBaud = 50;
 const int MaxBaud = 4000000;
 
+// QIntValidator takes a number too large as half-typed while it has no more digits than the top;
+// no digit typed after it can bring it back into range, so it is refused at once.
+class RateValidator : public QIntValidator
+{
+public:
+    using QIntValidator::QIntValidator;
+    State validate(QString &input, int &pos) const override
+    {
+        const State state = QIntValidator::validate(input, pos);
+        return state == Intermediate && input.toLongLong() > top() ? Invalid : state;
+    }
+};
+
 } // namespace
 
 ConnectDialog::ConnectDialog(QWidget *parent)
@@ -55,7 +68,7 @@ ConnectDialog::ConnectDialog(QWidget *parent)
                      460800, 921600})
         ui->cbBaud->addItem(QString::number(rate));
     // Digits only, whatever the system's locale: a group separator would not read back.
-    auto *rates = new QIntValidator(MinBaud, MaxBaud, ui->cbBaud);
+    auto *rates = new RateValidator(MinBaud, MaxBaud, ui->cbBaud);
     QLocale plain = QLocale::c();
     plain.setNumberOptions(QLocale::RejectGroupSeparator);
     rates->setLocale(plain);
