@@ -75,11 +75,13 @@ ConnectDialog::ConnectDialog(QWidget *parent)
     ui->cbBaud->setValidator(rates);
     // A typed rate stays in the box only: the list keeps to the usual ones.
     ui->cbBaud->setInsertPolicy(QComboBox::NoInsert);
-    connect(ui->cbBaud, &QComboBox::editTextChanged, this, [this](const QString &text) {
-        QString typed = text;
-        int pos = 0;
-        if (ui->cbBaud->validator()->validate(typed, pos) == QValidator::Acceptable)
-            lastBaud = typed.toInt();
+    // Only a rate the user settled on is one to fall back to: while typing, the box passes
+    // through prefixes and completions ("2" shows as 2400 on the way to 20).
+    connect(ui->cbBaud, QOverload<int>::of(&QComboBox::activated), this,
+            [this](int index) { lastBaud = ui->cbBaud->itemText(index).toInt(); });
+    connect(ui->cbBaud->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        if (ui->cbBaud->lineEdit()->hasAcceptableInput())
+            lastBaud = ui->cbBaud->currentText().toInt();
     });
 
     for (int bits : {5, 6, 7, 8})
@@ -147,11 +149,11 @@ void ConnectDialog::showMode()
 
 int ConnectDialog::shownBaud()
 {
-    // The validator keeps out what is too long or too large, but a rate too small is only
-    // half-typed to it and may still stand in the box: the last whole rate replaces it.
-    QString typed = ui->cbBaud->currentText();
-    int pos = 0;
-    if (ui->cbBaud->validator()->validate(typed, pos) != QValidator::Acceptable)
+    // The validator keeps out a rate too large, but one too small is only half-typed to it and
+    // may still stand in the box: the last rate the box held whole replaces it.
+    if (ui->cbBaud->lineEdit()->hasAcceptableInput())
+        lastBaud = ui->cbBaud->currentText().toInt();
+    else
         ui->cbBaud->setEditText(QString::number(lastBaud));
     return lastBaud;
 }

@@ -37,7 +37,7 @@ private:
     int shownBaud();
 
     QVariantMap dataConnect;
-    // The rate last seen whole in the speed box: what a half-typed rate falls back to.
+    // The rate the user last settled on in the speed box: what a half-typed rate falls back to.
     int lastBaud = 9600;
     Ui::ConnectDialog *ui;
 };
