@@ -150,7 +150,7 @@ void ConnectDialog::showMode()
 int ConnectDialog::shownBaud()
 {
     // The validator keeps out a rate too large, but one too small is only half-typed to it and
-    // may still stand in the box: the last rate the box held whole replaces it.
+    // may still stand in the box: the rate the user last settled on replaces it.
     if (ui->cbBaud->lineEdit()->hasAcceptableInput())
         lastBaud = ui->cbBaud->currentText().toInt();
     else
