@@ -32,7 +32,13 @@ private slots:
     void on_btCancel_clicked();
 
 private:
+    void showModeKeys(const QVariantMap &value);
+    void showMode();
+    int shownBaud();
+
     QVariantMap dataConnect;
+    // The rate the user last settled on in the speed box: what a half-typed rate falls back to.
+    int lastBaud = 9600;
     Ui::ConnectDialog *ui;
 };
 

@@ -7,6 +7,7 @@
 #include "guitest.h"
 #include "testsupport.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,6 +56,36 @@ QVariantMap stored()
             {"port_null", "COM3"}, {"ipaddr", "10.0.0.7"}, {"ipport", 502}};
 }
 
+// The mode and line as the form shows them, in the form's order.
+QStringList shownLine(QWidget *dialog)
+{
+    QStringList shown{child<QComboBox>(dialog, "cbMode")->currentText(),
+                      child<QCheckBox>(dialog, "chkRfc2217")->isChecked() ? "RFC 2217" : "-"};
+    for (const char *box : {"cbBaud", "cbDataBits", "cbParity", "cbStopBits"})
+        shown << child<QComboBox>(dialog, box)->currentText();
+    return shown;
+}
+
+const QStringList DefaultLine{"клиент", "-", "9600", "8", "нет", "1"};
+
+QVariantMap withLine(QVariantMap map, const QVariantList &line)
+{
+    const char *keys[] = {"mode", "rfc2217", "baud", "databits", "parity", "stopbits"};
+    for (int i = 0; i < line.size(); ++i)
+        map[keys[i]] = line.at(i);
+    return map;
+}
+
+const QVariantList DefaultValues{"client", false, 9600, 8, "none", "1"};
+
+// QVariant's == converts (QVariant("8") == QVariant(8)), the record does not: types count too.
+void compareTyped(const QVariantMap &actual, const QVariantMap &expected)
+{
+    QCOMPARE(actual, expected);
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QVERIFY2(actual.value(it.key()).userType() == it.value().userType(), qPrintable(it.key()));
+}
+
 } // namespace
 
 class TestDialogs : public QObject
@@ -82,7 +113,7 @@ private slots:
 
     void cleanup() { GuiTest::checkNoUnplanned(); }
 
-    void freshDialogAddsSixKeys()
+    void freshDialogAddsEveryKey()
     {
         const QStringList ports = SerialPorts::portNames();
         ConnectDialog dialog;
@@ -92,6 +123,7 @@ private slots:
         QCOMPARE(child<QSpinBox>(&dialog, "edIpPort")->value(), 50200);
         QCOMPARE(child<QLineEdit>(&dialog, "edNote")->text(), QString("Описание"));
         QCOMPARE(child<QPushButton>(&dialog, "btAdd")->text(), QString("Добавить"));
+        QCOMPARE(shownLine(&dialog), DefaultLine);
         for (const char *box : {"cbPortWork", "cbPortNull"}) {
             auto *combo = child<QComboBox>(&dialog, box);
             QStringList listed;
@@ -108,8 +140,7 @@ private slots:
         const QVariantMap expected{{"name", "Новое"},         {"note", "Описание"},
                                    {"port_work", ports.first()}, {"port_null", ports.first()},
                                    {"ipaddr", "192.168.0.225"},  {"ipport", 50200}};
-        QCOMPARE(result, expected);
-        QCOMPARE(result.value("ipport").userType(), int(QMetaType::Int));
+        compareTyped(result, withLine(expected, DefaultValues));
         QCOMPARE(dialog.portName(), ports.first());
         QCOMPARE(dialog.ipAddr(), QString("192.168.0.225"));
         QCOMPARE(dialog.ipPort(), 50200);
@@ -148,39 +179,74 @@ private slots:
 
         whenModal([](QDialog *d) { click(d, "btAdd"); });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-        QVariantMap expected = input;
+        QVariantMap expected = withLine(input, DefaultValues);
         expected["port_work"] = shownWork;
         expected["port_null"] = shownNull;
         QCOMPARE(dialog.getDataConnect(), expected);
     }
 
-    void typedValuesAreTakenUnchecked()
+    void editShowsAndReturnsLine_data()
     {
+        QTest::addColumn<QVariantList>("given");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QVariantList>("returned");
+        const QVariantList server{"server", true, 19200, 7, "even", "2"};
+        QTest::newRow("old record: no keys") << QVariantList() << DefaultLine << DefaultValues;
+        QTest::newRow("server, all changed")
+            << server << QStringList{"сервер", "RFC 2217", "19200", "7", "чёт", "2"} << server;
+        const QVariantList unlisted{"client", false, 250000, 5, "mark", "1.5"};
+        QTest::newRow("rate not in the list")
+            << unlisted << QStringList{"клиент", "-", "250000", "5", "маркер", "1.5"} << unlisted;
+        QTest::newRow("unknown values")
+            << QVariantList{"master", "yes", 20, 9, "E", "3"} << DefaultLine << DefaultValues;
+    }
+
+    void editShowsAndReturnsLine()
+    {
+        QFETCH(QVariantList, given);
+        QFETCH(QStringList, shown);
+        QFETCH(QVariantList, returned);
         ConnectDialog dialog;
-        auto *work = child<QComboBox>(&dialog, "cbPortWork");
-        auto *nullBox = child<QComboBox>(&dialog, "cbPortNull");
-        QVERIFY(nullBox->count() >= 2);
-        whenModal([=](QDialog *d) {
-            auto *name = child<QLineEdit>(d, "edName");
-            name->selectAll();
-            QTest::keyClicks(name, "Pump 1");
-            auto *addr = child<QLineEdit>(d, "edIpAddr");
-            addr->selectAll();
-            QTest::keyClicks(addr, "host.local");
-            auto *port = child<QSpinBox>(d, "edIpPort");
-            port->selectAll();
-            QTest::keyClicks(port, "8080");
-            nullBox->setCurrentIndex(nullBox->count() - 1);
+        dialog.setDataConnect(withLine(stored(), given));
+        QCOMPARE(shownLine(&dialog), shown);
+        whenModal([](QDialog *d) { click(d, "btAdd"); });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        compareTyped(dialog.getDataConnect(), withLine(stored(), returned));
+    }
+
+    void typedRate_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<int>("baud");
+        QTest::newRow("another rate") << "250000" << "250000" << 250000;
+        QTest::newRow("too large: last digit refused") << "5000000" << "500000" << 500000;
+        QTest::newRow("too small: the rate shown before") << "20" << "20" << 19200;
+    }
+
+    void typedRate()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        QFETCH(int, baud);
+        ConnectDialog dialog;
+        dialog.setDataConnect(withLine(stored(), {"client", false, 19200}));
+        auto *box = child<QComboBox>(&dialog, "cbBaud");
+        QString keptText;
+        whenModal([=, &keptText](QDialog *d) {
+            // With the focus in it, as when a user types there: the box's completion then runs.
+            QApplication::setActiveWindow(d);
+            box->lineEdit()->setFocus();
+            QVERIFY(QTest::qWaitForWindowActive(d, 1000));
+            box->lineEdit()->selectAll();
+            QTest::keyClicks(box->lineEdit(), typed);
+            keptText = box->currentText();
             click(d, "btAdd");
         });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-        const QVariantMap result = dialog.getDataConnect();
-        QCOMPARE(result.value("name").toString(), QString("Pump 1"));
-        QCOMPARE(result.value("ipaddr").toString(), QString("host.local"));
-        QCOMPARE(result.value("ipport"), QVariant(8080));
-        QCOMPARE(result.value("port_work").toString(), work->itemText(0));
-        QCOMPARE(result.value("port_null").toString(), nullBox->itemText(nullBox->count() - 1));
-        QVERIFY(!result.contains("id"));
+        QCOMPARE(keptText, kept);
+        QCOMPARE(dialog.getDataConnect().value("baud"), QVariant(baud));
+        QCOMPARE(box->currentText(), QString::number(baud));
     }
 
     void dismissalLeavesConnectionUntouched_data()
