@@ -34,6 +34,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -141,17 +142,16 @@ void setKeepAlive(QTcpSocket *socket)
 }
 
 // Whether the peer reset the connection rather than closing it: the library reports both as
-// the remote host closing. Asked while the socket still has its descriptor.
-bool peerReset(QTcpSocket *socket)
+// the remote host closing, and has closed its descriptor by then. fd is a copy of it, which
+// keeps the connection to be asked.
+bool peerReset(int fd)
 {
 #ifdef Q_OS_LINUX
     tcp_info info{};
     socklen_t size = sizeof info;
-    const qintptr fd = socket->socketDescriptor();
-    return fd != -1 && ::getsockopt(int(fd), IPPROTO_TCP, TCP_INFO, &info, &size) == 0
-           && info.tcpi_state == TCP_CLOSE;
+    return fd != -1 && ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_state == TCP_CLOSE;
 #else
-    Q_UNUSED(socket)
+    Q_UNUSED(fd)
     return false;
 #endif
 }
@@ -243,7 +243,7 @@ QPipeItem::QPipeItem(QString name, QObject *parent)
     connect(socket, &QAbstractSocket::connected, this, &QPipeItem::onSocketConnected);
     // Told while the socket still has its descriptor: a reset is then told from a close.
     connect(socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        socketResetByPeer = error == QAbstractSocket::RemoteHostClosedError && peerReset(socket);
+        socketResetByPeer = error == QAbstractSocket::RemoteHostClosedError && peerReset(socketCopy);
     }, Qt::DirectConnection);
     // A held direction reads again as soon as the side it writes to has drained below the bound.
     connect(socket, &QIODevice::bytesWritten, this, [this] {
@@ -290,6 +290,7 @@ QPipeItem::QPipeItem(QString name, QObject *parent)
 QPipeItem::~QPipeItem()
 {
     m_started = false;
+    dropSocketCopy();
     // Closing them below must not call back into a record half destroyed.
     serial->disconnect(this);
     socket->disconnect(this);
@@ -613,6 +614,7 @@ void QPipeItem::connectSocket()
         reportSide(SocketSide, false, tr("no such TCP port"), 0);
         return;
     }
+    dropSocketCopy();
     if (socket->state() != QAbstractSocket::UnconnectedState) {
         // A socket still closing from before cannot start a new connection.
         closingSocket = true;
@@ -630,6 +632,8 @@ void QPipeItem::connectSocket()
 
 void QPipeItem::closeSocket()
 {
+    // First: the connection ends only with its last descriptor.
+    dropSocketCopy();
     if (socket->state() == QAbstractSocket::UnconnectedState)
         return;
     closingSocket = true;
@@ -657,6 +661,10 @@ void QPipeItem::socketUp()
     socketDelayMs = FirstRetryMs;
     socketResetByPeer = false;
     socketWasUp = true;
+#ifdef Q_OS_LINUX
+    dropSocketCopy();
+    socketCopy = ::fcntl(int(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+#endif
     // Relayed bytes are small interactive messages more often than bulk: send at once.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     setKeepAlive(socket);
@@ -668,6 +676,15 @@ void QPipeItem::socketUp()
     }
     reportSide(SocketSide, true, QString(), 0);
     updateState();
+}
+
+void QPipeItem::dropSocketCopy()
+{
+#ifdef Q_OS_LINUX
+    if (socketCopy != -1)
+        ::close(socketCopy);
+#endif
+    socketCopy = -1;
 }
 
 QString QPipeItem::peerName() const
@@ -708,6 +725,7 @@ void QPipeItem::takePeer(qintptr descriptor)
         // A modem that redials after a silent drop must not be locked out by its own dead
         // connection: the newcomer wins.
         const QString old = peerName();
+        dropSocketCopy();
         closingSocket = true;
         socket->abort();
         closingSocket = false;
@@ -729,6 +747,7 @@ void QPipeItem::takePeer(qintptr descriptor)
 void QPipeItem::onSocketState(int socketState)
 {
     if (socketState == QAbstractSocket::UnconnectedState) {
+        dropSocketCopy();
         connectTimeout->stop();
         telnetWait->stop();
         telnet.reset();

@@ -161,6 +161,7 @@ private:
     void setModeKeys(const QVariantMap &map);
     QByteArray fromTelnet(const QByteArray &raw);
     QString peerName() const;
+    void dropSocketCopy();
     void updateState(bool forceSignal = false);
     void listen();
     void takePeer(qintptr descriptor);
@@ -199,6 +200,9 @@ private:
     bool connectTimedOut = false;
     bool socketResetByPeer = false;
     bool socketWasUp = false;
+    // A copy of the connected socket's descriptor, so that a reset can be told from a close
+    // after the library has closed its own (Linux).
+    int socketCopy = -1;
     QTimer *countTimer = nullptr;
     qint64 countedSum = -1;
     // What was last reported of each side, so that a repeated failure adds nothing.

@@ -330,6 +330,39 @@ private slots:
         item.onDisconnection();
     }
 
+    void whyTheSocketWentDownIsTold_data()
+    {
+        QTest::addColumn<bool>("reset");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("closed") << false << "closed by the peer";
+#ifndef Q_OS_WIN
+        // Windows reports a reset as a close; Wine may not report it at all.
+        QTest::newRow("reset") << true << "reset by the peer";
+#endif
+    }
+
+    void whyTheSocketWentDownIsTold()
+    {
+        QFETCH(bool, reset);
+        QFETCH(QString, reason);
+        QTcpServer device;
+        QVERIFY(device.listen(QHostAddress::LocalHost));
+        QPipeItem item("Pipe");
+        configure(item, "/nonexistent/tty", device.serverPort());
+        QSignalSpy sides(&item, &QPipeItem::sideChanged);
+        QVERIFY(sides.isValid());
+        item.onConnection();
+        QTRY_VERIFY(device.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> peer(device.nextPendingConnection());
+        if (reset)
+            QVERIFY(resetOnClose(peer.get()));
+        peer->close();
+        const QString where = QStringLiteral("127.0.0.1:%1").arg(device.serverPort());
+        QTRY_COMPARE(sides.last().at(1).toBool(), false);
+        QCOMPARE(sides.last(), QVariantList({int(QPipeItem::SocketSide), false, where, reason, 1000}));
+        item.onDisconnection();
+    }
+
     void aPeerThatStopsTakingDataIsFoundWhileDataFlows()
     {
 #ifdef Q_OS_WIN
