@@ -1,0 +1,79 @@
+// The measurements, made from the user's side of the pty: round trips, echo throughput, the
+// relay's CPU time and memory, and the runs that put them together.
+#ifndef RELAYBENCH_MEASURE_H
+#define RELAYBENCH_MEASURE_H
+
+#include "common.h"
+#include "contenders.h"
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace relaybench {
+
+class EchoPeer;
+
+// The run types: each has a table of its own.
+enum class Run { Relay, Blocked, BacklogPeer, BacklogCom };
+
+// The columns of the relay table.
+enum Metric {
+    Rtt1P50,   // us
+    Rtt1P99,   // us
+    Rtt64P50,  // us
+    Rtt64P99,  // us
+    CpuPerRt,  // us of the relay's CPU per round trip, both sizes, warm-up included
+    EchoMBps,  // MB/s
+    CpuSec,    // s of the relay's CPU in the throughput phase
+    CpuPerMiB, // the same per MiB sent
+};
+
+// The columns of the blocked-window table: 64-byte round trips while the bridge's main thread
+// is held up, then as many without the block.
+enum BlockedMetric {
+    BlockS,     // s the main thread was held up, as the bridge measured it
+    BlockCount, // round trips during the block
+    BlockMax,   // us
+    BlockP99,   // us
+    BlockP50,   // us
+    FreeMax,    // us, the same number of round trips right after the block
+    FreeP99,    // us
+    FreeP50,    // us
+};
+
+// The columns of the backlog tables.
+enum BacklogMetric {
+    SentMB,      // MB the user's side took during the stop
+    WriterHeld,  // s into the stop of the last byte the user's side took
+    RssMB,       // VmRSS of the relay before the stop, MB
+    RssGrowthMB, // peak VmRSS over the stop and the drain, less that, MB
+    HwmGrowthMB, // VmHWM after, less VmHWM before, MB
+    DrainS,      // s from the end of the stop until every byte was back
+    InOrder,     // 1 when every byte came back, in order
+};
+
+struct RunResult
+{
+    Contender who = Contender::Bridge;
+    int round = 0;
+    bool stall = false;
+    std::vector<std::string> problems;
+    // One per column of its table; NaN where the phase did not complete.
+    std::vector<double> m;
+};
+
+// CPU seconds (user + system, all threads) the process has used so far; negative if unknown.
+double cpuSeconds(pid_t pid);
+
+void measureRelay(const Session &s, const Options &o, RunResult *r);
+// 64-byte round trips for as long as the bridge holds its main thread up, then as many again
+// with the thread free.
+void measureBlocked(Session *s, const Options &o, RunResult *r);
+void measureBacklog(const Session &s, EchoPeer *peer, bool peerStops, const Options &o,
+                    RunResult *r);
+
+} // namespace relaybench
+
+#endif
