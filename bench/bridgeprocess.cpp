@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,11 +29,11 @@ namespace relaybench {
 
 namespace {
 
-// Bridge mode: one QPipeItem on the given pty slave and TCP port, until stdin closes or SIGTERM.
-// It runs as the program runs a started connection: the record (with its port, socket and
-// timers) in a worker thread of its own, started and stopped there by blocking queued calls from
-// the main thread, which stands for the window's thread. Lines on stdin ask the main thread to
-// be held up ("block busy|sleep <ms>"), as the window is by a setupc.exe run or long painting.
+// Bridge mode: a QPipeItem on each given pty slave and the TCP port, until stdin closes or
+// SIGTERM. It runs as the program runs its started connections: each record (with its port,
+// socket and timers) in a worker thread of its own, started and stopped there by blocking
+// queued calls from the main thread, which stands for the window's thread. Lines on stdin ask
+// the main thread to be held up ("block busy|sleep <ms>"), as the window is by a setupc.exe run or long painting.
 
 int g_termPipe[2] = {-1, -1};
 
@@ -73,23 +74,50 @@ void holdUp(const std::string &command)
     say(format("unblocked %.0f", secondsSince(t0) * 1000.0));
 }
 
+// The offscreen monitor's window warns of what only a real screen has; the driver's table is
+// no place for that.
+void quietWindowWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtWarningMsg
+        && (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))
+            || text.contains(QLatin1String("does not support propagateSizeHints"))))
+        return;
+    fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
 } // namespace
 
 int runBridge(int argc, char **argv)
 {
-    const bool watched = argc == 5 && strcmp(argv[4], "--monitor") == 0;
-    if (argc != 4 && !watched) {
-        fprintf(stderr, "usage: relaybench --bridge <pty slave path> <tcp port> [--monitor]\n");
+    // relaybench --bridge <tcp port> <pty slave path>... [--server] [--rfc2217] [--monitor]
+    std::vector<QString> ptys;
+    bool server = false;
+    bool rfc2217 = false;
+    bool watched = false;
+    for (int i = 3; i < argc; ++i) {
+        if (strcmp(argv[i], "--server") == 0)
+            server = true;
+        else if (strcmp(argv[i], "--rfc2217") == 0)
+            rfc2217 = true;
+        else if (strcmp(argv[i], "--monitor") == 0)
+            watched = true;
+        else
+            ptys.push_back(QString::fromLocal8Bit(argv[i]));
+    }
+    if (argc < 4 || ptys.empty()) {
+        fprintf(stderr, "usage: relaybench --bridge <tcp port> <pty slave path>... [--server] "
+                        "[--rfc2217] [--monitor]\n");
         return 2;
     }
-    const QString ptyPath = QString::fromLocal8Bit(argv[2]);
-    const int port = atoi(argv[3]);
+    const int port = atoi(argv[2]);
 
     int qtArgc = 1;
     // With --monitor the traffic monitor watches the bridge, as it does in the program when the
     // user opens it: a widget application, drawn on the offscreen platform unless told otherwise.
     if (watched && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (watched)
+        qInstallMessageHandler(quietWindowWarnings);
     std::unique_ptr<QCoreApplication> application(watched ? new QApplication(qtArgc, argv)
                                                           : new QCoreApplication(qtArgc, argv));
     QCoreApplication &app = *application;
@@ -107,44 +135,78 @@ int runBridge(int argc, char **argv)
 
     // As the window does, before its relays' threads start.
     QPipeItem::preferPlainDispatcher();
-    // Declared before the record: the record is destroyed first, back in this thread by then.
-    QThread relay;
-    QPipeItem item(QStringLiteral("Pipe"));
-    item.setPropertyMap({{QStringLiteral("id"), 1},
-                         {QStringLiteral("name"), QStringLiteral("b")},
-                         {QStringLiteral("port_work"), QStringLiteral("x")},
-                         {QStringLiteral("port_null"), ptyPath},
-                         {QStringLiteral("ipaddr"), QStringLiteral("127.0.0.1")},
-                         {QStringLiteral("ipport"), port}});
-    item.moveToThread(&relay);
-    relay.start();
-    QMetaObject::invokeMethod(&item, [&item] { item.onConnection(); }, Qt::BlockingQueuedConnection);
-    QThread *home = QThread::currentThread();
-    auto stopRelay = [&item, &relay, home]() {
-        QMetaObject::invokeMethod(&item,
-                                  [&item, home] {
-                                      item.onDisconnection();
-                                      item.moveToThread(home);
-                                  },
-                                  Qt::BlockingQueuedConnection);
-        relay.quit();
-        relay.wait();
+    // One record per pty, each in a worker thread of its own, as the program runs its started
+    // connections. Each thread is declared before its record: the record is destroyed first,
+    // back in this thread by then.
+    struct Relay
+    {
+        QThread thread;
+        QPipeItem item{QStringLiteral("Pipe")};
     };
-    if (item.state() != QPipeItem::PipeConnect) {
-        fprintf(stderr,
-                "relaybench --bridge: state %d after onConnection(), not PipeConnect (%d)\n",
-                int(item.state()), int(QPipeItem::PipeConnect));
-        stopRelay();
-        return 3;
+    std::vector<std::unique_ptr<Relay>> relays;
+    for (size_t k = 0; k < ptys.size(); ++k) {
+        relays.emplace_back(new Relay);
+        QPipeItem &item = relays.back()->item;
+        QVariantMap map{{QStringLiteral("id"), int(k) + 1},
+                        {QStringLiteral("name"), QStringLiteral("b%1").arg(k + 1)},
+                        {QStringLiteral("port_work"), QStringLiteral("x")},
+                        {QStringLiteral("port_null"), ptys[k]},
+                        {QStringLiteral("ipaddr"), QStringLiteral("127.0.0.1")},
+                        {QStringLiteral("ipport"), port}};
+        if (server)
+            map.insert(QStringLiteral("mode"), QStringLiteral("server"));
+        if (rfc2217)
+            map.insert(QStringLiteral("rfc2217"), true);
+        item.setPropertyMap(map);
     }
 
-    // The monitor lives in this thread and the record in the relay's: its blocks come queued,
-    // as in the program.
+    // "connected" once every record has both sides up: a server only when the peer has dialled
+    // in, which the driver does once it reads "ready".
+    bool connectedTold = false;
+    auto tellConnected = [&relays, &connectedTold]() {
+        if (connectedTold)
+            return;
+        for (const std::unique_ptr<Relay> &r : relays) {
+            if (r->item.state() != QPipeItem::PipeConnect)
+                return;
+        }
+        connectedTold = true;
+        say("connected");
+    };
+    for (std::unique_ptr<Relay> &r : relays) {
+        QObject::connect(&r->item, &QPipeItem::stateChanged, &app, tellConnected);
+        r->item.moveToThread(&r->thread);
+        r->thread.start();
+        QPipeItem *item = &r->item;
+        QMetaObject::invokeMethod(item, [item] { item->onConnection(); },
+                                  Qt::BlockingQueuedConnection);
+    }
+    QThread *home = QThread::currentThread();
+    auto stopRelays = [&relays, home]() {
+        for (std::unique_ptr<Relay> &r : relays) {
+            QPipeItem *item = &r->item;
+            QMetaObject::invokeMethod(item,
+                                      [item, home] {
+                                          item->onDisconnection();
+                                          item->moveToThread(home);
+                                      },
+                                      Qt::BlockingQueuedConnection);
+            r->thread.quit();
+            r->thread.wait();
+        }
+    };
+
+    // The monitor lives in this thread and the records in their relays': their blocks come
+    // queued, as in the program.
     std::unique_ptr<Monitor> monitor;
     if (watched) {
         monitor.reset(new Monitor);
-        QObject::connect(&item, &QPipeItem::readSerialBuffer, monitor.get(), &Monitor::onShowSerial);
-        QObject::connect(&item, &QPipeItem::readSocketBuffer, monitor.get(), &Monitor::onShowSocket);
+        for (std::unique_ptr<Relay> &r : relays) {
+            QObject::connect(&r->item, &QPipeItem::readSerialBuffer, monitor.get(),
+                             &Monitor::onShowSerial);
+            QObject::connect(&r->item, &QPipeItem::readSocketBuffer, monitor.get(),
+                             &Monitor::onShowSocket);
+        }
         monitor->show();
     }
 
@@ -174,10 +236,11 @@ int runBridge(int argc, char **argv)
     // The driver reports which event dispatcher each thread got (QT_NO_GLIB and
     // QT_NO_THREADED_GLIB decide it, read when each thread starts).
     say(std::string("ready ") + app.eventDispatcher()->metaObject()->className() + " "
-        + relay.eventDispatcher()->metaObject()->className());
+        + relays.front()->thread.eventDispatcher()->metaObject()->className());
+    tellConnected();
     const int rc = app.exec();
     monitor.reset();
-    stopRelay();
+    stopRelays();
     return rc;
 }
 

@@ -20,12 +20,11 @@ void sleepMs(int ms);
 
 struct Options
 {
-    int rounds = 5;
+    int rounds = 7;
     int rttCount = 2000;
     int mib = 16;
     int stallSeconds = 10;
     int phaseSeconds = 120;
-    bool monitor = false;
     bool abDispatcher = false;
     // The run types, in the order they run.
     bool relay = true;

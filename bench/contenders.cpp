@@ -26,10 +26,29 @@ const char *contenderName(Contender c)
         return "bridge";
     case Contender::BridgeG:
         return "bridgeG";
+    case Contender::Server:
+        return "server";
+    case Contender::Rfc2217:
+        return "rfc2217";
+    case Contender::Monitor:
+        return "monitor";
+    case Contender::Four:
+        return "four";
     case Contender::Socat:
         break;
     }
     return "socat";
+}
+
+BridgeSetup setupOf(Contender c)
+{
+    BridgeSetup setup;
+    setup.glibRelay = c == Contender::BridgeG;
+    setup.server = c == Contender::Server;
+    setup.rfc2217 = c == Contender::Rfc2217;
+    setup.monitor = c == Contender::Monitor;
+    setup.connections = c == Contender::Four ? 4 : 1;
+    return setup;
 }
 
 std::atomic<pid_t> g_child{0};
@@ -220,31 +239,82 @@ static bool waitForPeerConnection(const EchoPeer &peer, int before, pid_t pid, d
     return true;
 }
 
-bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o, bool glibRelay,
-                 Session *s, std::string *why)
+// A pty for the bridge: the driver keeps the master as the user's side; the bridge opens the
+// slave by its path, as the program opens the COM-NULL device.
+static bool makePty(Session *s, std::string *slave, std::string *why)
 {
-    // The driver makes the pty and keeps the master as the user's side; the bridge opens the
-    // slave by its path, as the program opens the COM-NULL device.
-    s->user = posix_openpt(O_RDWR | O_NOCTTY);
-    if (s->user < 0) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0) {
         *why = errnoText("posix_openpt");
         return false;
     }
-    fcntl(s->user, F_SETFD, FD_CLOEXEC);
+    s->users.push_back(master);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
     char name[128];
-    if (grantpt(s->user) != 0 || unlockpt(s->user) != 0 || ptsname_r(s->user, name, sizeof name)) {
+    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name)) {
         *why = errnoText("grantpt/unlockpt/ptsname");
         return false;
     }
     // Raw and without echo before any byte flows; the slave stays open in the driver for the
     // run so that the pty keeps these settings whatever the bridge does.
-    s->keep = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (s->keep < 0) {
+    const int keep = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (keep < 0) {
         *why = errnoText("open pty slave");
         return false;
     }
-    if (!makeRaw(s->keep, why))
+    s->keeps.push_back(keep);
+    *slave = name;
+    return makeRaw(keep, why);
+}
+
+// The bridge's next line, which must begin with `word`; its rest goes to *rest.
+static bool expectLine(Session *s, const Options &o, const char *word, std::string *rest,
+                       std::string *why)
+{
+    std::string line;
+    const LineRead got = readStatusLine(s, o.stallSeconds, &line);
+    if (got == LineRead::Late) {
+        *why = format("the bridge did not report %s within %d s", word, o.stallSeconds);
         return false;
+    }
+    if (got == LineRead::Closed) {
+        const pid_t pid = s->pid;
+        s->pid = -1;
+        *why = format("the bridge ended before it was %s: ", word) + finish(pid);
+        return false;
+    }
+    const std::string w(word);
+    if (line.compare(0, w.size(), w) != 0) {
+        *why = "the bridge said \"" + line + "\" instead of " + w;
+        return false;
+    }
+    *rest = line.substr(w.size());
+    return true;
+}
+
+bool startBridge(const std::string &self, EchoPeer *peer, const Options &o,
+                 const BridgeSetup &setup, Session *s, std::string *why)
+{
+    // Server mode: the bridge listens on a port that was free a moment ago, and the peer dials
+    // in once it does.
+    const int port = setup.server ? freePort() : peer->port();
+    if (port == 0) {
+        *why = errnoText("no free port for the bridge to listen on");
+        return false;
+    }
+    std::vector<std::string> args{"relaybench", "--bridge", std::to_string(port)};
+    for (int k = 0; k < setup.connections; ++k) {
+        std::string slave;
+        if (!makePty(s, &slave, why))
+            return false;
+        args.push_back(slave);
+    }
+    if (setup.server)
+        args.push_back("--server");
+    if (setup.rfc2217)
+        args.push_back("--rfc2217");
+    if (setup.monitor)
+        args.push_back("--monitor");
 
     int in[2];
     int out[2];
@@ -252,13 +322,11 @@ bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o
         *why = errnoText("pipe2");
         return false;
     }
-    const int before = peer.accepted();
-    std::vector<std::string> args{"relaybench", "--bridge", name, std::to_string(peer.port())};
-    if (o.monitor)
-        args.push_back("--monitor");
+    const int before = peer->accepted();
+    peer->setTelnet(setup.rfc2217);
     s->pid = spawn(self, args, in[0], out[1], why,
-                   glibRelay ? std::vector<std::string>{"QT_NO_THREADED_GLIB="}
-                              : std::vector<std::string>{});
+                   setup.glibRelay ? std::vector<std::string>{"QT_NO_THREADED_GLIB="}
+                                   : std::vector<std::string>{});
     close(in[0]);
     close(out[1]);
     s->control = in[1];
@@ -266,49 +334,42 @@ bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o
     if (s->pid < 0)
         return false;
 
-    // "ready" and the event dispatchers of its two threads on its standard output once
-    // onConnection() opened both sides.
-    std::string line;
-    const LineRead got = readStatusLine(s, o.stallSeconds, &line);
-    if (got == LineRead::Late) {
-        *why = format("the bridge did not report ready within %d s", o.stallSeconds);
+    // "ready" and the event dispatchers of its window and relay threads once onConnection()
+    // has run; "connected" once every record has both sides up.
+    if (!expectLine(s, o, "ready ", &s->dispatchers, why))
         return false;
-    }
-    if (got == LineRead::Closed) {
-        const pid_t pid = s->pid;
-        s->pid = -1;
-        *why = "the bridge ended before it was ready: " + finish(pid);
+    if (setup.server && !peer->dialIn(port, why))
         return false;
-    }
-    if (line.compare(0, 6, "ready ") != 0) {
-        *why = "the bridge said \"" + line + "\" instead of ready";
+    std::string rest;
+    if (!expectLine(s, o, "connected", &rest, why))
         return false;
-    }
-    s->dispatchers = line.substr(6);
-    if (!waitForPeerConnection(peer, before, s->pid, o.stallSeconds)) {
+    if (!waitForPeerConnection(*peer, before + setup.connections - 1, s->pid, o.stallSeconds)) {
         *why = "the echo peer saw no connection from the bridge";
         return false;
     }
     return true;
 }
 
-bool startSocat(const std::string &socat, const std::string &link, const EchoPeer &peer,
+bool startSocat(const std::string &socat, const std::string &link, EchoPeer *peer,
                 const Options &o, Session *s, std::string *why)
 {
+    peer->setTelnet(false);
     // socat makes the pty and holds its master; the driver opens the slave through the link.
     unlink(link.c_str());
-    const int before = peer.accepted();
+    const int before = peer->accepted();
     s->pid = spawn(socat,
                    {"socat", "pty,raw,echo=0,link=" + link,
-                    "tcp:127.0.0.1:" + std::to_string(peer.port())},
+                    "tcp:127.0.0.1:" + std::to_string(peer->port())},
                    -1, -1, why);
     if (s->pid < 0)
         return false;
     const Clock::time_point t0 = Clock::now();
     for (;;) {
-        s->user = open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (s->user >= 0)
+        const int user = open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (user >= 0) {
+            s->users.push_back(user);
             break;
+        }
         if (hasEnded(s->pid)) {
             const pid_t pid = s->pid;
             s->pid = -1;
@@ -322,9 +383,9 @@ bool startSocat(const std::string &socat, const std::string &link, const EchoPee
         }
         sleepMs(2);
     }
-    if (!makeRaw(s->user, why))
+    if (!makeRaw(s->users[0], why))
         return false;
-    if (!waitForPeerConnection(peer, before, s->pid, o.stallSeconds)) {
+    if (!waitForPeerConnection(*peer, before, s->pid, o.stallSeconds)) {
         *why = "the echo peer saw no connection from socat";
         return false;
     }
@@ -338,14 +399,20 @@ std::string stopSession(Session *s)
     std::string how;
     const bool bridge = s->control >= 0;
     closeFd(&s->control);
-    if (!bridge)
-        closeFd(&s->user);
+    if (!bridge) {
+        for (int &fd : s->users)
+            closeFd(&fd);
+    }
     if (s->pid > 0) {
         how = finish(s->pid, bridge ? 3.0 : 0.0);
         s->pid = -1;
     }
-    closeFd(&s->user);
-    closeFd(&s->keep);
+    for (int &fd : s->users)
+        closeFd(&fd);
+    for (int &fd : s->keeps)
+        closeFd(&fd);
+    s->users.clear();
+    s->keeps.clear();
     closeFd(&s->status);
     return how;
 }

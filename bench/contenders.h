@@ -16,14 +16,31 @@ namespace relaybench {
 
 class EchoPeer;
 
-// BridgeG, with --ab-dispatcher only: the bridge whose relay thread runs the GLib event
-// dispatcher (an empty QT_NO_THREADED_GLIB, which the program leaves alone), where the program
-// gives it Qt's own.
-enum class Contender { Bridge, BridgeG, Socat };
+// Bridge: a client connection, as most are. BridgeG, with --ab-dispatcher only: the bridge whose
+// relay thread runs the GLib event dispatcher (an empty QT_NO_THREADED_GLIB, which the program
+// leaves alone), where the program gives it Qt's own. Server: the bridge listens and the echo
+// peer dials in. Rfc2217: the Telnet layer on, against an echo peer that speaks Telnet.
+// Monitor: the traffic monitor open. Four: four connections in one process, each in a thread
+// of its own, all busy at once.
+enum class Contender { Bridge, BridgeG, Server, Rfc2217, Monitor, Four, Socat };
+const int kContenders = int(Contender::Socat) + 1;
 
 const char *contenderName(Contender c);
 
-// The bridge process: `relaybench --bridge <pty slave path> <tcp port> [--monitor]`.
+// How a bridge contender's process is set up.
+struct BridgeSetup
+{
+    bool glibRelay = false;
+    bool server = false;
+    bool rfc2217 = false;
+    bool monitor = false;
+    int connections = 1;
+};
+
+BridgeSetup setupOf(Contender c);
+
+// The bridge process:
+// `relaybench --bridge <tcp port> <pty slave path>... [--server] [--rfc2217] [--monitor]`.
 int runBridge(int argc, char **argv);
 
 // The child running now and the socat link with its folder, for cleanupAndExit().
@@ -38,8 +55,10 @@ void cleanupAndExit(int sig);
 struct Session
 {
     pid_t pid = -1;
-    int user = -1;    // the user's side of the pty: measurements run here
-    int keep = -1;    // held open for the run only (the bridge's slave, against hang-ups)
+    // The user's side of each pty (one per connection): measurements run here.
+    std::vector<int> users;
+    // Held open for the run only (the bridge's slaves, against hang-ups).
+    std::vector<int> keeps;
     int control = -1; // the bridge's standard input: closing it ends the bridge
     int status = -1;  // the bridge's standard output
     std::string statusText; // read from `status`, not yet taken as a line
@@ -51,9 +70,9 @@ enum class LineRead { Ok, Late, Closed };
 // The next line the bridge printed, without its newline, waiting up to `seconds` for it.
 LineRead readStatusLine(Session *s, double seconds, std::string *line);
 
-bool startBridge(const std::string &self, const EchoPeer &peer, const Options &o, bool glibRelay,
-                 Session *s, std::string *why);
-bool startSocat(const std::string &socat, const std::string &link, const EchoPeer &peer,
+bool startBridge(const std::string &self, EchoPeer *peer, const Options &o,
+                 const BridgeSetup &setup, Session *s, std::string *why);
+bool startSocat(const std::string &socat, const std::string &link, EchoPeer *peer,
                 const Options &o, Session *s, std::string *why);
 // Ends the contender; returns how its process ended ("exit code 0", ...).
 std::string stopSession(Session *s);

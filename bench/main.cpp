@@ -34,12 +34,12 @@ void usage(FILE *to)
 {
     fprintf(to,
             "usage: relaybench [--runs LIST] [--rounds N] [--rtt-count N] [--mib N]\n"
-            "                  [--block-seconds N] [--block-mode busy|sleep] [--backlog-seconds N]\n"
-            "                  [--stall-seconds N] [--phase-seconds N] [--quick] [--monitor]\n"
-            "                  [--ab-dispatcher]\n"
+            "                  [--block-seconds N] [--block-mode busy|sleep]\n"
+            "                  [--backlog-seconds N] [--stall-seconds N] [--phase-seconds N]\n"
+            "                  [--quick] [--ab-dispatcher]\n"
             "  --runs LIST        comma-separated, in any order: relay, blocked, backlog,\n"
             "                     backlog-com, or all (default relay)\n"
-            "  --rounds N         rounds of each run (default 5)\n"
+            "  --rounds N         rounds of each run (default 7)\n"
             "  --rtt-count N      measured round trips per message size (default 2000)\n"
             "  --mib N            MiB sent and echoed back in the throughput phase (default 16)\n"
             "  --block-seconds N  how long the bridge's main thread is held up (default 5)\n"
@@ -49,7 +49,6 @@ void usage(FILE *to)
             "  --phase-seconds N  time limit of each measuring phase (default 120)\n"
             "  --quick            smoke run: 1 round, 200 round trips, 1 MiB, 1 s block, 2 s\n"
             "                     backlog (options after it override these)\n"
-            "  --monitor          the traffic monitor watches the bridge (offscreen window)\n"
             "  --ab-dispatcher    each round also runs bridgeG: the bridge with its relay thread\n"
             "                     on the GLib event dispatcher (QT_NO_THREADED_GLIB empty)\n"
             "Needs socat on PATH. Everything runs on 127.0.0.1.\n");
@@ -100,7 +99,7 @@ struct Bench
     EchoPeer *peer = nullptr;
     Options o;
     // As each bridge contender last reported them.
-    std::string dispatchers[int(Contender::Socat) + 1];
+    std::string dispatchers[kContenders];
 };
 
 RunResult runOne(Run run, Contender who, int round, Bench *bench)
@@ -124,8 +123,8 @@ RunResult runOne(Run run, Contender who, int round, Bench *bench)
     Session s;
     std::string why;
     const bool bridge = who != Contender::Socat;
-    const bool up = bridge ? startBridge(bench->self, peer, o, who == Contender::BridgeG, &s, &why)
-                           : startSocat(bench->socat, bench->link, peer, o, &s, &why);
+    const bool up = bridge ? startBridge(bench->self, &peer, o, setupOf(who), &s, &why)
+                           : startSocat(bench->socat, bench->link, &peer, o, &s, &why);
     if (!up) {
         r.problems.push_back("start: " + why);
         stopSession(&s);
@@ -135,14 +134,22 @@ RunResult runOne(Run run, Contender who, int round, Bench *bench)
         bench->dispatchers[int(who)] = s.dispatchers;
 
     // Nonblocking throughout: every wait below is a poll() with a time limit.
-    if (!setNonBlocking(s.user, true)) {
-        r.problems.push_back(errnoText("start: fcntl O_NONBLOCK"));
-        stopSession(&s);
-        return r;
+    for (int user : s.users) {
+        if (!setNonBlocking(user, true)) {
+            r.problems.push_back(errnoText("start: fcntl O_NONBLOCK"));
+            stopSession(&s);
+            return r;
+        }
     }
     switch (run) {
     case Run::Relay:
-        measureRelay(s, o, &r);
+        measureRelay(s, o, who == Contender::Rfc2217, &r);
+        if (who == Contender::Rfc2217)
+            r.notes.push_back(peer.telnetConnections() == 0
+                                  ? std::string("the relay sent no Telnet negotiation; its data "
+                                                "passed unescaped")
+                                  : format("Telnet negotiated; %lld data bytes 0xFF came doubled",
+                                           peer.escapedBytes()));
         break;
     case Run::Blocked:
         measureBlocked(&s, o, &r);
@@ -191,8 +198,7 @@ int runDriver(int argc, char **argv)
             number(1, 600, &o.blockSeconds);
         else if (a == "--backlog-seconds")
             number(1, 600, &o.backlogSeconds);
-        else if (a == "--monitor")
-            o.monitor = true;
+
         else if (a == "--ab-dispatcher")
             o.abDispatcher = true;
         else if (a == "--runs" || a == "--block-mode") {
@@ -247,10 +253,16 @@ int runDriver(int argc, char **argv)
         runs.push_back(Run::BacklogPeer);
     if (o.backlogCom)
         runs.push_back(Run::BacklogCom);
+    // In the order they take turns within a round.
     auto contendersOf = [&o](Run run) {
         std::vector<Contender> who{Contender::Bridge};
         if (o.abDispatcher)
             who.push_back(Contender::BridgeG);
+        if (run == Run::Relay) {
+            who.push_back(Contender::Server);
+            who.push_back(Contender::Rfc2217);
+            who.push_back(Contender::Monitor);
+        }
         if (run != Run::Blocked)
             who.push_back(Contender::Socat);
         return who;
@@ -315,6 +327,8 @@ int runDriver(int argc, char **argv)
                 printRow(std::to_string(round).c_str(), contenderName(who), columns, r.m);
                 for (const std::string &p : r.problems)
                     printf("        %s: %s\n", contenderName(who), p.c_str());
+                for (const std::string &n : r.notes)
+                    printf("        %s: %s\n", contenderName(who), n.c_str());
                 results.push_back(r);
             }
         }
@@ -333,8 +347,9 @@ int runDriver(int argc, char **argv)
         stallsAll += stalls;
         errorsAll += errors;
         printf("\nload average after: %s\n", loadAverage().c_str());
+        // The goals of the bridge (and of bridgeG).
         for (Contender who : contendersOf(run)) {
-            if (who != Contender::Socat)
+            if (who == Contender::Bridge || who == Contender::BridgeG)
                 printTargets(run, results, who);
         }
         printf("stalls: %d; other errors: %d\n", stalls, errors);

@@ -73,9 +73,11 @@ double cpuFromStat(pid_t pid)
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
+// Round trips of `size`-byte messages, one in flight at a time: microseconds each, `count` of
 // them after `warmup` uncounted ones; or, with `forSeconds`, as many as begin in that time.
+// `ffHeavy`: every fourth byte is 0xFF (not the first of all), for the Telnet layer to escape.
 PhaseStatus roundTrips(int fd, int size, int count, int warmup, const Options &o,
-                       std::vector<double> *us, double forSeconds = 0)
+                       std::vector<double> *us, double forSeconds = 0, bool ffHeavy = false)
 {
     std::vector<unsigned char> msg(size_t(size), 0);
     std::vector<unsigned char> back(size_t(size), 0);
@@ -83,7 +85,8 @@ PhaseStatus roundTrips(int fd, int size, int count, int warmup, const Options &o
     for (int i = 0; forSeconds > 0 ? secondsSince(phaseStart) < forSeconds : i < warmup + count;
          ++i) {
         for (int k = 0; k < size; ++k)
-            msg[size_t(k)] = (unsigned char)(i * 131 + k * 7 + size);
+            msg[size_t(k)] = ffHeavy && (i + k) % 4 == 3 ? 0xFF
+                                                         : (unsigned char)(i * 131 + k * 7 + size);
         PhaseStatus st;
         const Clock::time_point t0 = Clock::now();
         if (!writeAll(fd, msg.data(), msg.size(), o.stallSeconds, &st))
@@ -130,7 +133,8 @@ struct Throughput
 };
 
 // Sends `total` bytes and reads the echo at the same time from the (nonblocking) descriptor.
-PhaseStatus echoThroughput(int fd, pid_t relay, size_t total, const Options &o, Throughput *res)
+PhaseStatus echoThroughput(int fd, pid_t relay, size_t total, const Options &o, Throughput *res,
+                           const std::vector<unsigned char> &pat = pattern())
 {
     std::vector<unsigned char> rbuf(64 * 1024);
     size_t sent = 0;
@@ -163,11 +167,11 @@ PhaseStatus echoThroughput(int fd, pid_t relay, size_t total, const Options &o, 
             continue;
         const size_t moved = sent + received;
         if (p.revents & POLLIN)
-            status = takeEcho(fd, &rbuf, sent, &received);
+            status = takeEcho(fd, pat, &rbuf, sent, &received);
         else if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
             status = failed("the user's side of the pty hung up");
         if (status.outcome == Outcome::Ok && (p.revents & POLLOUT) && sent < total)
-            status = putStream(fd, total, &sent);
+            status = putStream(fd, pat, total, &sent);
         if (sent + received != moved)
             progress = Clock::now();
     }
@@ -249,12 +253,12 @@ PhaseStatus backlog(int fd, pid_t relay, EchoPeer *peer, bool peerStops, const O
         if (r <= 0)
             continue;
         if (p.revents & POLLIN)
-            status = takeEcho(fd, &rbuf, sent, &received);
+            status = takeEcho(fd, pattern(), &rbuf, sent, &received);
         else if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
             status = failed("the user's side of the pty hung up");
         const size_t was = sent;
         if (status.outcome == Outcome::Ok && (p.revents & POLLOUT))
-            status = putStream(fd, SIZE_MAX, &sent);
+            status = putStream(fd, pattern(), SIZE_MAX, &sent);
         if (sent != was)
             res->writerHeld = secondsSince(t0);
     }
@@ -285,7 +289,7 @@ PhaseStatus backlog(int fd, pid_t relay, EchoPeer *peer, bool peerStops, const O
             continue;
         const size_t was = received;
         if (p.revents & POLLIN)
-            status = takeEcho(fd, &rbuf, sent, &received);
+            status = takeEcho(fd, pattern(), &rbuf, sent, &received);
         else if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
             status = failed("the user's side of the pty hung up");
         if (received != was)
@@ -323,17 +327,20 @@ double cpuSeconds(pid_t pid)
     return precise >= 0 ? precise : cpuFromStat(pid);
 }
 
-void measureRelay(const Session &s, const Options &o, RunResult *r)
+void measureRelay(const Session &s, const Options &o, bool ffHeavy, RunResult *r)
 {
+    const int user = s.users[0];
     const int warmup = std::min(100, std::max(10, o.rttCount / 20));
     std::vector<double> us;
     const double cpu0 = cpuSeconds(s.pid);
-    if (!note(r, "1-byte round trips", roundTrips(s.user, 1, o.rttCount, warmup, o, &us)))
+    if (!note(r, "1-byte round trips",
+              roundTrips(user, 1, o.rttCount, warmup, o, &us, 0, ffHeavy)))
         return;
     r->m[Rtt1P50] = percentile(us, 50);
     r->m[Rtt1P99] = percentile(us, 99);
     us.clear();
-    if (!note(r, "64-byte round trips", roundTrips(s.user, 64, o.rttCount, warmup, o, &us)))
+    if (!note(r, "64-byte round trips",
+              roundTrips(user, 64, o.rttCount, warmup, o, &us, 0, ffHeavy)))
         return;
     r->m[Rtt64P50] = percentile(us, 50);
     r->m[Rtt64P99] = percentile(us, 99);
@@ -342,7 +349,8 @@ void measureRelay(const Session &s, const Options &o, RunResult *r)
         r->m[CpuPerRt] = (cpu1 - cpu0) * 1e6 / (2.0 * (warmup + o.rttCount));
     const size_t total = size_t(o.mib) * 1024 * 1024;
     Throughput t;
-    if (!note(r, "echo throughput", echoThroughput(s.user, s.pid, total, o, &t)))
+    if (!note(r, "echo throughput",
+              echoThroughput(user, s.pid, total, o, &t, pattern(ffHeavy))))
         return;
     r->m[EchoMBps] = double(total) / t.seconds / 1e6;
     if (t.cpu >= 0) {
@@ -357,7 +365,7 @@ void measureBlocked(Session *s, const Options &o, RunResult *r)
 {
     std::vector<double> during;
     std::vector<double> after;
-    if (!note(r, "warm-up round trips", roundTrips(s->user, 64, 0, 50, o, &during)))
+    if (!note(r, "warm-up round trips", roundTrips(s->users[0], 64, 0, 50, o, &during)))
         return;
     during.clear();
     const std::string command =
@@ -372,7 +380,7 @@ void measureBlocked(Session *s, const Options &o, RunResult *r)
         return;
     }
     if (!note(r, "round trips during the block",
-              roundTrips(s->user, 64, 0, 0, o, &during, o.blockSeconds)))
+              roundTrips(s->users[0], 64, 0, 0, o, &during, o.blockSeconds)))
         return;
     double ms = 0;
     if (readStatusLine(s, o.blockSeconds + o.stallSeconds, &line) != LineRead::Ok
@@ -386,7 +394,7 @@ void measureBlocked(Session *s, const Options &o, RunResult *r)
     r->m[BlockP99] = percentile(during, 99);
     r->m[BlockP50] = percentile(during, 50);
     if (!note(r, "round trips after the block",
-              roundTrips(s->user, 64, int(during.size()), 0, o, &after)))
+              roundTrips(s->users[0], 64, int(during.size()), 0, o, &after)))
         return;
     r->m[FreeMax] = percentile(after, 100);
     r->m[FreeP99] = percentile(after, 99);
@@ -398,10 +406,10 @@ void measureBacklog(const Session &s, EchoPeer *peer, bool peerStops, const Opti
 {
     // The relay's buffers are in use before its memory is taken as the base.
     Throughput warm;
-    if (!note(r, "warm-up echo", echoThroughput(s.user, s.pid, 1024 * 1024, o, &warm)))
+    if (!note(r, "warm-up echo", echoThroughput(s.users[0], s.pid, 1024 * 1024, o, &warm)))
         return;
     Backlog b;
-    const PhaseStatus st = backlog(s.user, s.pid, peer, peerStops, o, &b);
+    const PhaseStatus st = backlog(s.users[0], s.pid, peer, peerStops, o, &b);
     const double mb = 1e6;
     r->m[SentMB] = double(b.sent) / mb;
     if (b.writerHeld >= 0)

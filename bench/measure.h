@@ -60,6 +60,8 @@ struct RunResult
     int round = 0;
     bool stall = false;
     std::vector<std::string> problems;
+    // What the run showed beside its figures, not a fault.
+    std::vector<std::string> notes;
     // One per column of its table; NaN where the phase did not complete.
     std::vector<double> m;
 };
@@ -67,7 +69,8 @@ struct RunResult
 // CPU seconds (user + system, all threads) the process has used so far; negative if unknown.
 double cpuSeconds(pid_t pid);
 
-void measureRelay(const Session &s, const Options &o, RunResult *r);
+// Round trips of 1 and 64 bytes, then the echo throughput; `ffHeavy`: with many 0xFF bytes.
+void measureRelay(const Session &s, const Options &o, bool ffHeavy, RunResult *r);
 // 64-byte round trips for as long as the bridge holds its main thread up, then as many again
 // with the thread free.
 void measureBlocked(Session *s, const Options &o, RunResult *r);

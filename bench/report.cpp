@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 namespace relaybench {
@@ -104,12 +105,6 @@ static double largestOf(const std::vector<RunResult> &results, Contender who, in
     return top;
 }
 
-static std::string ratio(double a, double b)
-{
-    if (std::isnan(a) || std::isnan(b) || b <= 0)
-        return "n/a";
-    return format("%.2f", a / b);
-}
 
 std::string titleOf(Run run, const Options &o)
 {
@@ -134,6 +129,33 @@ std::string titleOf(Run run, const Options &o)
 
 // The lines under a table's medians for one bridge contender: its targets, for orientation
 
+// One line of the goals: the figure `value` (a ratio to `against`), the goal and whether it is
+// met. `atMost`: lower is better.
+static void goalLine(const char *what, double value, const char *against, bool atMost,
+                     double goal)
+{
+    const bool known = !std::isnan(value);
+    printf("  %-38s %9s %-7s %s %5.2fx  %s\n", what, known ? format("%.2fx", value).c_str() : "n/a",
+           against, atMost ? "<=" : ">=", goal,
+           !known ? "n/a" : (atMost ? value <= goal : value >= goal) ? "yes" : "NO");
+}
+
+static void printGoalsHeader(const std::string &title)
+{
+    printf("%-40s %9s %-7s %8s  %s\n", title.c_str(), "figure", "", "goal", "met");
+}
+
+static double over(double a, double b)
+{
+    return std::isnan(a) || std::isnan(b) || b <= 0 ? NAN : a / b;
+}
+
+static bool ran(const std::vector<RunResult> &results, Contender who)
+{
+    return std::any_of(results.begin(), results.end(),
+                       [who](const RunResult &r) { return r.who == who; });
+}
+
 void printTargets(Run run, const std::vector<RunResult> &results, Contender who)
 {
     const std::vector<Column> &columns = columnsOf(run);
@@ -142,25 +164,34 @@ void printTargets(Run run, const std::vector<RunResult> &results, Contender who)
     const char *name = contenderName(who);
     switch (run) {
     case Run::Relay: {
-        // "yes"/"NO" for bridge <= socat (or >=), "n/a" when a median is missing.
-        auto target = [&b, &s](std::initializer_list<Metric> metrics, bool atMost) {
-            bool ok = true;
-            for (Metric k : metrics) {
-                if (std::isnan(b[k]) || std::isnan(s[k]) || s[k] <= 0)
-                    return "n/a";
-                ok = ok && (atMost ? b[k] <= s[k] : b[k] >= s[k]);
-            }
-            return ok ? "yes" : "NO";
+        printGoalsHeader(format("goals (%s, ratios of the medians)", name));
+        goalLine("echo throughput", over(b[EchoMBps], s[EchoMBps]), "socat", false, 1.0);
+        goalLine("round trip 1 B p50", over(b[Rtt1P50], s[Rtt1P50]), "socat", true, 1.0);
+        goalLine("round trip 1 B p99", over(b[Rtt1P99], s[Rtt1P99]), "socat", true, 1.1);
+        goalLine("round trip 64 B p50", over(b[Rtt64P50], s[Rtt64P50]), "socat", true, 1.0);
+        goalLine("round trip 64 B p99", over(b[Rtt64P99], s[Rtt64P99]), "socat", true, 1.1);
+        goalLine("CPU per MiB", over(b[CpuPerMiB], s[CpuPerMiB]), "socat", true, 1.0);
+        if (who != Contender::Bridge)
+            break;
+        // The variants of the bridge, against the plain client connection of the same rounds.
+        const struct
+        {
+            Contender variant;
+            const char *what;
+            Metric metric;
+            bool atMost;
+            double goal;
+        } variants[] = {
+            {Contender::Server, "server mode: echo throughput", EchoMBps, false, 0.9},
+            {Contender::Rfc2217, "RFC 2217: echo throughput", EchoMBps, false, 0.9},
+            {Contender::Monitor, "monitor open: CPU per MiB", CpuPerMiB, true, 2.0},
         };
-        printf("targets (%s): rtt p50/p99 at most 1.0x socat: %s; throughput at least 1.0x socat: "
-               "%s; CPU/MiB at most 1.0x socat: %s\n",
-               name, target({Rtt1P50, Rtt1P99, Rtt64P50, Rtt64P99}, true),
-               target({EchoMBps}, false), target({CpuPerMiB}, true));
-        printf("ratio %s/socat: rtt1 p50 %s  rtt1 p99 %s  rtt64 p50 %s  rtt64 p99 %s  "
-               "throughput %s  cpu/MiB %s\n",
-               name, ratio(b[Rtt1P50], s[Rtt1P50]).c_str(), ratio(b[Rtt1P99], s[Rtt1P99]).c_str(),
-               ratio(b[Rtt64P50], s[Rtt64P50]).c_str(), ratio(b[Rtt64P99], s[Rtt64P99]).c_str(),
-               ratio(b[EchoMBps], s[EchoMBps]).c_str(), ratio(b[CpuPerMiB], s[CpuPerMiB]).c_str());
+        for (const auto &v : variants) {
+            if (!ran(results, v.variant))
+                continue;
+            const std::vector<double> m = summaryOf(results, v.variant, columns);
+            goalLine(v.what, over(m[v.metric], b[v.metric]), name, v.atMost, v.goal);
+        }
         break;
     }
     case Run::Blocked: {
