@@ -28,6 +28,8 @@ struct Options
     bool abDispatcher = false;
     // The run types, in the order they run.
     bool relay = true;
+    bool four = true;
+    int fourSeconds = 3;
     bool blocked = false;
     bool backlogPeer = false;
     bool backlogCom = false;

@@ -34,21 +34,22 @@ void usage(FILE *to)
 {
     fprintf(to,
             "usage: relaybench [--runs LIST] [--rounds N] [--rtt-count N] [--mib N]\n"
-            "                  [--block-seconds N] [--block-mode busy|sleep]\n"
+            "                  [--four-seconds N] [--block-seconds N] [--block-mode busy|sleep]\n"
             "                  [--backlog-seconds N] [--stall-seconds N] [--phase-seconds N]\n"
             "                  [--quick] [--ab-dispatcher]\n"
-            "  --runs LIST        comma-separated, in any order: relay, blocked, backlog,\n"
-            "                     backlog-com, or all (default relay)\n"
+            "  --runs LIST        comma-separated, in any order: relay, four, blocked, backlog,\n"
+            "                     backlog-com, or all (default relay,four)\n"
             "  --rounds N         rounds of each run (default 7)\n"
             "  --rtt-count N      measured round trips per message size (default 2000)\n"
             "  --mib N            MiB sent and echoed back in the throughput phase (default 16)\n"
+            "  --four-seconds N   how long the connections stream at once in the four run (default 3)\n"
             "  --block-seconds N  how long the bridge's main thread is held up (default 5)\n"
             "  --block-mode M     busy (spins, default) or sleep (blocks in the kernel)\n"
             "  --backlog-seconds N  how long a side stops reading in the backlog runs (default 20)\n"
             "  --stall-seconds N  no progress for this long is reported as a stall (default 10)\n"
             "  --phase-seconds N  time limit of each measuring phase (default 120)\n"
-            "  --quick            smoke run: 1 round, 200 round trips, 1 MiB, 1 s block, 2 s\n"
-            "                     backlog (options after it override these)\n"
+            "  --quick            smoke run: 1 round, 200 round trips, 1 MiB, 1 s of four streams,\n"
+            "                     1 s block, 2 s backlog (options after it override these)\n"
             "  --ab-dispatcher    each round also runs bridgeG: the bridge with its relay thread\n"
             "                     on the GLib event dispatcher (QT_NO_THREADED_GLIB empty)\n"
             "Needs socat on PATH. Everything runs on 127.0.0.1.\n");
@@ -67,7 +68,7 @@ bool parseInt(const char *s, int lo, int hi, int *out)
 
 bool parseRuns(const std::string &list, Options *o)
 {
-    o->relay = o->blocked = o->backlogPeer = o->backlogCom = false;
+    o->relay = o->four = o->blocked = o->backlogPeer = o->backlogCom = false;
     size_t start = 0;
     while (start <= list.size()) {
         size_t end = list.find(',', start);
@@ -77,13 +78,15 @@ bool parseRuns(const std::string &list, Options *o)
         const bool all = name == "all";
         if (name == "relay" || all)
             o->relay = true;
+        if (name == "four" || all)
+            o->four = true;
         if (name == "blocked" || all)
             o->blocked = true;
         if (name == "backlog" || all)
             o->backlogPeer = true;
         if (name == "backlog-com" || all)
             o->backlogCom = true;
-        if (!all && name != "relay" && name != "blocked" && name != "backlog"
+        if (!all && name != "relay" && name != "four" && name != "blocked" && name != "backlog"
             && name != "backlog-com")
             return false;
         start = end + 1;
@@ -151,6 +154,9 @@ RunResult runOne(Run run, Contender who, int round, Bench *bench)
                                   : format("Telnet negotiated; %lld data bytes 0xFF came doubled",
                                            peer.escapedBytes()));
         break;
+    case Run::Four:
+        measureFour(s, o, &r);
+        break;
     case Run::Blocked:
         measureBlocked(&s, o, &r);
         break;
@@ -198,7 +204,8 @@ int runDriver(int argc, char **argv)
             number(1, 600, &o.blockSeconds);
         else if (a == "--backlog-seconds")
             number(1, 600, &o.backlogSeconds);
-
+        else if (a == "--four-seconds")
+            number(1, 600, &o.fourSeconds);
         else if (a == "--ab-dispatcher")
             o.abDispatcher = true;
         else if (a == "--runs" || a == "--block-mode") {
@@ -216,6 +223,7 @@ int runDriver(int argc, char **argv)
             o.rounds = 1;
             o.rttCount = 200;
             o.mib = 1;
+            o.fourSeconds = 1;
             o.blockSeconds = 1;
             o.backlogSeconds = 2;
         } else if (a == "-h" || a == "--help") {
@@ -247,6 +255,8 @@ int runDriver(int argc, char **argv)
     std::vector<Run> runs;
     if (o.relay)
         runs.push_back(Run::Relay);
+    if (o.four)
+        runs.push_back(Run::Four);
     if (o.blocked)
         runs.push_back(Run::Blocked);
     if (o.backlogPeer)
@@ -256,6 +266,10 @@ int runDriver(int argc, char **argv)
     // In the order they take turns within a round.
     auto contendersOf = [&o](Run run) {
         std::vector<Contender> who{Contender::Bridge};
+        if (run == Run::Four) {
+            who.push_back(Contender::Four);
+            return who;
+        }
         if (o.abDispatcher)
             who.push_back(Contender::BridgeG);
         if (run == Run::Relay) {
@@ -282,6 +296,7 @@ int runDriver(int argc, char **argv)
     for (Run run : runs) {
         const long stop = run == Run::Blocked ? o.blockSeconds
                           : run == Run::Relay ? 0
+                          : run == Run::Four  ? o.fourSeconds
                                               : o.backlogSeconds;
         const long perRun = 3L * o.stallSeconds + 3L * o.phaseSeconds + 60 + stop;
         limit += long(contendersOf(run).size()) * o.rounds * perRun;
@@ -347,9 +362,11 @@ int runDriver(int argc, char **argv)
         stallsAll += stalls;
         errorsAll += errors;
         printf("\nload average after: %s\n", loadAverage().c_str());
-        // The goals of the bridge (and of bridgeG).
+        // The goals of the bridge (and of bridgeG) against socat; in the four table, of four
+        // connections against one.
         for (Contender who : contendersOf(run)) {
-            if (who == Contender::Bridge || who == Contender::BridgeG)
+            if (run == Run::Four ? who == Contender::Four
+                                 : who == Contender::Bridge || who == Contender::BridgeG)
                 printTargets(run, results, who);
         }
         printf("stalls: %d; other errors: %d\n", stalls, errors);

@@ -359,6 +359,85 @@ void measureRelay(const Session &s, const Options &o, bool ffHeavy, RunResult *r
     }
 }
 
+void measureFour(const Session &s, const Options &o, RunResult *r)
+{
+    const size_t n = s.users.size();
+    const std::vector<unsigned char> &pat = pattern();
+    std::vector<unsigned char> rbuf(64 * 1024);
+    std::vector<size_t> sent(n, 0);
+    std::vector<size_t> received(n, 0);
+    std::vector<size_t> inWindow;
+    std::vector<pollfd> polled(n);
+    double window = 0;
+    double cpu = -1;
+    PhaseStatus status;
+    const double cpu0 = cpuSeconds(s.pid);
+    const Clock::time_point t0 = Clock::now();
+    Clock::time_point progress = t0;
+    for (;;) {
+        if (inWindow.empty() && secondsSince(t0) >= o.fourSeconds) {
+            window = secondsSince(t0);
+            const double cpu1 = cpuSeconds(s.pid);
+            cpu = cpu0 >= 0 && cpu1 >= 0 ? cpu1 - cpu0 : -1;
+            inWindow = received;
+        }
+        if (!inWindow.empty() && received == sent)
+            break;
+        const int left = msLeft(progress, o.stallSeconds);
+        if (left == 0) {
+            status = stalled(format("no progress for %d s (%s the window)", o.stallSeconds,
+                                    inWindow.empty() ? "in" : "after"));
+            break;
+        }
+        if (secondsSince(t0) > o.fourSeconds + o.phaseSeconds) {
+            status = failed(format("phase time limit of %d s reached", o.phaseSeconds));
+            break;
+        }
+        for (size_t k = 0; k < n; ++k)
+            polled[k] = {s.users[k], short(POLLIN | (inWindow.empty() ? POLLOUT : 0)), 0};
+        const int ready = poll(polled.data(), nfds_t(n), std::min(left, 10));
+        if (ready < 0 && errno != EINTR) {
+            status = failed(errnoText("poll"));
+            break;
+        }
+        bool moved = false;
+        for (size_t k = 0; k < n && ready > 0 && status.outcome == Outcome::Ok; ++k) {
+            const size_t was = sent[k] + received[k];
+            const short ev = polled[k].revents;
+            if (ev & POLLIN)
+                status = takeEcho(s.users[k], pat, &rbuf, sent[k], &received[k]);
+            else if (ev & (POLLERR | POLLHUP | POLLNVAL))
+                status = failed(format("the user's side of connection %zu hung up", k + 1));
+            if (status.outcome == Outcome::Ok && (ev & POLLOUT) && inWindow.empty())
+                status = putStream(s.users[k], pat, SIZE_MAX, &sent[k]);
+            if (status.outcome != Outcome::Ok)
+                status.what = format("connection %zu: ", k + 1) + status.what;
+            moved = moved || sent[k] + received[k] != was;
+        }
+        if (status.outcome != Outcome::Ok)
+            break;
+        if (moved)
+            progress = Clock::now();
+    }
+    if (!note(r, "streams", status) || inWindow.empty())
+        return;
+    double total = 0;
+    for (size_t k = 0; k < n; ++k)
+        total += double(inWindow[k]);
+    if (total <= 0 || window <= 0)
+        return;
+    r->m[AggMBps] = total / window / 1e6;
+    double least = 100;
+    for (size_t k = 0; k < n && k < 4; ++k) {
+        r->m[Share1 + k] = 100.0 * double(inWindow[k]) / total;
+        least = std::min(least, r->m[Share1 + k]);
+    }
+    if (n > 1)
+        r->m[MinShare] = least;
+    if (cpu >= 0)
+        r->m[FourCpuPerMiB] = cpu / (total / 1048576.0);
+}
+
 // 64-byte round trips for as long as the bridge holds its main thread up, then as many again
 // with the thread free.
 void measureBlocked(Session *s, const Options &o, RunResult *r)

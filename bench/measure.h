@@ -16,7 +16,7 @@ namespace relaybench {
 class EchoPeer;
 
 // The run types: each has a table of its own.
-enum class Run { Relay, Blocked, BacklogPeer, BacklogCom };
+enum class Run { Relay, Four, Blocked, BacklogPeer, BacklogCom };
 
 // The columns of the relay table.
 enum Metric {
@@ -28,6 +28,18 @@ enum Metric {
     EchoMBps,  // MB/s
     CpuSec,    // s of the relay's CPU in the throughput phase
     CpuPerMiB, // the same per MiB sent
+};
+
+// The columns of the four-connections table: every connection of the bridge echoes a stream
+// at the same time for a while.
+enum FourMetric {
+    AggMBps,       // MB/s echoed back over all connections
+    Share1,        // % of those bytes that went through connection 1
+    Share2,
+    Share3,
+    Share4,
+    MinShare,      // % of the connection with the smallest share
+    FourCpuPerMiB, // s of the relay's CPU per MiB echoed
 };
 
 // The columns of the blocked-window table: 64-byte round trips while the bridge's main thread
@@ -71,6 +83,9 @@ double cpuSeconds(pid_t pid);
 
 // Round trips of 1 and 64 bytes, then the echo throughput; `ffHeavy`: with many 0xFF bytes.
 void measureRelay(const Session &s, const Options &o, bool ffHeavy, RunResult *r);
+// Every connection of the session echoes a stream for o.fourSeconds at the same time; then
+// every byte is read back and checked.
+void measureFour(const Session &s, const Options &o, RunResult *r);
 // 64-byte round trips for as long as the bridge holds its main thread up, then as many again
 // with the thread free.
 void measureBlocked(Session *s, const Options &o, RunResult *r);

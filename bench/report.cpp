@@ -22,9 +22,15 @@ const std::vector<Column> &columnsOf(Run run)
         {"sent MB", "", 8, 2},  {"held at s", "", 9, 2}, {"RSS MB", "", 7, 1},
         {"RSS +MB", "", 8, 2},  {"HWM +MB", "", 8, 2},   {"drain s", "", 8, 2},
         {"in order", "", 8, -1}};
+    static const std::vector<Column> four = {
+        {"agg MB/s", "", 9, 2}, {"c1 %", "", 6, 1},   {"c2 %", "", 6, 1},
+        {"c3 %", "", 6, 1},     {"c4 %", "", 6, 1},   {"min %", "", 6, 1},
+        {"CPU s/MiB", "", 10, 4}};
     switch (run) {
     case Run::Relay:
         return relay;
+    case Run::Four:
+        return four;
     case Run::Blocked:
         return blocked;
     case Run::BacklogPeer:
@@ -111,6 +117,10 @@ std::string titleOf(Run run, const Options &o)
     switch (run) {
     case Run::Relay:
         return "relay: round trips, echo throughput and CPU";
+    case Run::Four:
+        return format("four connections at once: every connection echoes a stream for %d s; "
+                      "throughput of all together, each one's share (bridge: a single connection)",
+                      o.fourSeconds);
     case Run::Blocked:
         return format("blocked window: the bridge's main thread %s for %d s during 64-byte round "
                       "trips (no socat run), then as many round trips with it free",
@@ -192,6 +202,20 @@ void printTargets(Run run, const std::vector<RunResult> &results, Contender who)
             const std::vector<double> m = summaryOf(results, v.variant, columns);
             goalLine(v.what, over(m[v.metric], b[v.metric]), name, v.atMost, v.goal);
         }
+        break;
+    }
+    case Run::Four: {
+        const std::vector<double> one = summaryOf(results, Contender::Bridge, columns);
+        double least = NAN;
+        for (const RunResult &r : results) {
+            if (r.who == who && !std::isnan(r.m[MinShare]))
+                least = std::isnan(least) ? r.m[MinShare] : std::min(least, r.m[MinShare]);
+        }
+        printGoalsHeader("goals (four connections at once)");
+        goalLine("aggregate throughput", over(b[AggMBps], one[AggMBps]), "bridge", false, 3.0);
+        printf("  %-38s %8s%% %-7s >= %5.1f%%  %s\n", "smallest share, of all rounds",
+               std::isnan(least) ? "n/a" : format("%.1f", least).c_str(), "", 20.0,
+               std::isnan(least) ? "n/a" : least >= 20.0 ? "yes" : "NO");
         break;
     }
     case Run::Blocked: {
