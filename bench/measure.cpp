@@ -370,15 +370,19 @@ void measureFour(const Session &s, const Options &o, RunResult *r)
     std::vector<pollfd> polled(n);
     double window = 0;
     double cpu = -1;
+    double own = -1;
     PhaseStatus status;
     const double cpu0 = cpuSeconds(s.pid);
+    const double own0 = cpuSeconds(getpid());
     const Clock::time_point t0 = Clock::now();
     Clock::time_point progress = t0;
     for (;;) {
         if (inWindow.empty() && secondsSince(t0) >= o.fourSeconds) {
             window = secondsSince(t0);
             const double cpu1 = cpuSeconds(s.pid);
+            const double own1 = cpuSeconds(getpid());
             cpu = cpu0 >= 0 && cpu1 >= 0 ? cpu1 - cpu0 : -1;
+            own = own0 >= 0 && own1 >= 0 ? own1 - own0 : -1;
             inWindow = received;
         }
         if (!inWindow.empty() && received == sent)
@@ -434,8 +438,12 @@ void measureFour(const Session &s, const Options &o, RunResult *r)
     }
     if (n > 1)
         r->m[MinShare] = least;
-    if (cpu >= 0)
+    if (cpu >= 0) {
         r->m[FourCpuPerMiB] = cpu / (total / 1048576.0);
+        r->m[RelayCores] = 100.0 * cpu / window;
+    }
+    if (own >= 0)
+        r->m[BenchCores] = 100.0 * own / window;
 }
 
 // 64-byte round trips for as long as the bridge holds its main thread up, then as many again
