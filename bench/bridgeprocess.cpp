@@ -33,7 +33,8 @@ namespace {
 // SIGTERM. It runs as the program runs its started connections: each record (with its port,
 // socket and timers) in a worker thread of its own, started and stopped there by blocking
 // queued calls from the main thread, which stands for the window's thread. Lines on stdin ask
-// the main thread to be held up ("block busy|sleep <ms>"), as the window is by a setupc.exe run or long painting.
+// the main thread to be held up ("block busy|sleep <ms>"), as the window is by a setupc.exe
+// run or long painting.
 
 int g_termPipe[2] = {-1, -1};
 

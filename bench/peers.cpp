@@ -224,7 +224,7 @@ void EchoPeer::serve(int c, bool telnet)
                 ++m_telnetConnections;
         }
         first = false;
-        const char *send_from = buf.data();
+        const char *from = buf.data();
         size_t size = size_t(n);
         if (telnet) {
             data.clear();
@@ -233,12 +233,12 @@ void EchoPeer::serve(int c, bool telnet)
             layer.take(buf.data(), size, &data, &out, &escaped);
             m_escapedBytes += escaped;
             TelnetPeer::escape(data, &out);
-            send_from = out.data();
+            from = out.data();
             size = out.size();
         }
         size_t off = 0;
         while (off < size) {
-            const ssize_t w = send(c, send_from + off, size - off, MSG_NOSIGNAL);
+            const ssize_t w = send(c, from + off, size - off, MSG_NOSIGNAL);
             if (w < 0) {
                 if ((errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) && !m_stop)
                     continue;
