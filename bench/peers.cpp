@@ -96,10 +96,17 @@ void EchoPeer::begin(int c)
     // A send that cannot go on wakes up now and then to see whether the bench is over.
     timeval tv{0, 200000};
     setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    ++m_active;
-    ++m_accepted;
     const bool telnet = m_telnet;
     std::lock_guard<std::mutex> hold(m_lock);
+    // With none active, the threads of earlier connections have ended or are about to: they
+    // are joined here rather than piling up over the rounds.
+    if (m_active.load() == 0) {
+        for (std::thread &t : m_served)
+            t.join();
+        m_served.clear();
+    }
+    ++m_active;
+    ++m_accepted;
     m_served.emplace_back([this, c, telnet]() {
         serve(c, telnet);
         close(c);
