@@ -185,6 +185,35 @@ private slots:
         QCOMPARE(dialog.getDataConnect(), expected);
     }
 
+    void typedValuesAreTakenUnchecked()
+    {
+        ConnectDialog dialog;
+        auto *work = child<QComboBox>(&dialog, "cbPortWork");
+        auto *nullBox = child<QComboBox>(&dialog, "cbPortNull");
+        QVERIFY(nullBox->count() >= 2);
+        whenModal([=](QDialog *d) {
+            auto *name = child<QLineEdit>(d, "edName");
+            name->selectAll();
+            QTest::keyClicks(name, "Pump 1");
+            auto *addr = child<QLineEdit>(d, "edIpAddr");
+            addr->selectAll();
+            QTest::keyClicks(addr, "host.local");
+            auto *port = child<QSpinBox>(d, "edIpPort");
+            port->selectAll();
+            QTest::keyClicks(port, "8080");
+            nullBox->setCurrentIndex(nullBox->count() - 1);
+            click(d, "btAdd");
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        const QVariantMap result = dialog.getDataConnect();
+        QCOMPARE(result.value("name").toString(), QString("Pump 1"));
+        QCOMPARE(result.value("ipaddr").toString(), QString("host.local"));
+        QCOMPARE(result.value("ipport"), QVariant(8080));
+        QCOMPARE(result.value("port_work").toString(), work->itemText(0));
+        QCOMPARE(result.value("port_null").toString(), nullBox->itemText(nullBox->count() - 1));
+        QVERIFY(!result.contains("id"));
+    }
+
     void editShowsAndReturnsLine_data()
     {
         QTest::addColumn<QVariantList>("given");
