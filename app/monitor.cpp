@@ -1,9 +1,57 @@
 #include "monitor.h"
 #include "ui_monitor.h"
 
+#include "qpipemap.h"
+
 #include <QFontMetrics>
 #include <QListWidgetItem>
 #include <QStyle>
+
+#include <algorithm>
+
+namespace {
+
+// A line made into text only when asked for it: the list asks for the lines in view, and of a
+// busy connection's lines nearly all are dropped again before anyone sees them. Formatting each
+// cost the monitor more than relaying its bytes.
+class BlockLine : public QListWidgetItem
+{
+public:
+    BlockLine(bool fromSerial, const QByteArray &data, int from, int size, QSize hint)
+        : m_data(data)
+        , m_from(from)
+        , m_size(size)
+        , m_hint(hint)
+        , m_fromSerial(fromSerial)
+    {
+    }
+
+    QVariant data(int role) const override
+    {
+        if (role == Qt::DisplayRole || role == Qt::EditRole) {
+            const QByteArray block = m_from == 0 && m_size == m_data.size() ? m_data : m_data.mid(m_from, m_size);
+            return Monitor::formatLine(m_fromSerial ? QStringLiteral("[VCOM]") : QStringLiteral("[TCP]"), block);
+        }
+        if (role == Qt::SizeHintRole)
+            return m_hint;
+        return QListWidgetItem::data(role);
+    }
+
+private:
+    // Shared by the lines of one serial read.
+    QByteArray m_data;
+    int m_from;
+    int m_size;
+    QSize m_hint;
+    bool m_fromSerial;
+};
+
+int linesOf(bool fromSerial, int size)
+{
+    return fromSerial && size > QPipeItem::SerialChunk ? (size + QPipeItem::SerialChunk - 1) / QPipeItem::SerialChunk : 1;
+}
+
+} // namespace
 
 Monitor::Monitor(QWidget *parent)
     : QDialog(parent)
@@ -66,10 +114,16 @@ void Monitor::on_pushButton_clicked()
 
 void Monitor::queue(bool fromSerial, const QByteArray &buffer)
 {
-    pending.push_back({fromSerial, buffer});
+    Block block{fromSerial, buffer, linesOf(fromSerial, buffer.size())};
+    // Kept for as long as its lines: not the larger buffer the bytes were read into.
+    block.data.squeeze();
+    pendingLines += block.lines;
+    pending.push_back(std::move(block));
     // Older blocks would only be shown to be dropped at once.
-    if (pending.size() > size_t(MaxLines))
+    while (pendingLines - pending.front().lines >= MaxLines) {
+        pendingLines -= pending.front().lines;
         pending.pop_front();
+    }
     if (!showTimer.isActive())
         showTimer.start();
 }
@@ -81,6 +135,13 @@ void Monitor::showPending()
         return;
     QListWidget *list = ui->listWidget;
     list->setUpdatesEnabled(false);
+    // The lines that would go at once are not added at all.
+    const int incoming = qMin(pendingLines, int(MaxLines));
+    const int excess = list->count() + incoming - MaxLines;
+    if (excess >= list->count())
+        list->clear();
+    else if (excess > 0)
+        list->model()->removeRows(0, excess);
     // Each item gets a size of its own, or the list would measure every text again at each of
     // its layouts. Measuring a line exactly (shaping some 800 characters) costs about 0.1 ms, far
     // more than the rest of the line, so the size is reckoned from the parts instead: the hex
@@ -91,19 +152,26 @@ void Monitor::showPending()
     const int tagWidth = metrics.horizontalAdvance(QStringLiteral("[VCOM] "));
     const int byteWidth = metrics.horizontalAdvance(QStringLiteral(" 0xdd"));
     const int charWidth = metrics.horizontalAdvance(QLatin1Char('W'));
+    const int lineSpacing = metrics.lineSpacing();
+    int skip = pendingLines - incoming;
     for (const Block &block : pending) {
-        const QString line = formatLine(block.fromSerial ? QStringLiteral("[VCOM]") : QStringLiteral("[TCP]"),
-                                        block.data);
-        auto *item = new QListWidgetItem(line);
-        const int width = tagWidth + block.data.size() * (byteWidth + charWidth);
-        const int height = (block.data.count('\n') + 1) * metrics.lineSpacing();
-        item->setSizeHint(QSize(width + margin, height + 2));
-        list->addItem(item);
+        if (skip >= block.lines) {
+            skip -= block.lines;
+            continue;
+        }
+        const int step = block.lines > 1 ? int(QPipeItem::SerialChunk) : block.data.size();
+        for (int line = skip; line < block.lines; ++line) {
+            const int from = line * step;
+            const int size = qMin(step, block.data.size() - from);
+            const int width = tagWidth + size * (byteWidth + charWidth);
+            const char *begin = block.data.constData() + from;
+            const int height = (int(std::count(begin, begin + size, '\n')) + 1) * lineSpacing;
+            list->addItem(new BlockLine(block.fromSerial, block.data, from, size, QSize(width + margin, height + 2)));
+        }
+        skip = 0;
     }
     pending.clear();
-    const int excess = list->count() - MaxLines;
-    if (excess > 0)
-        list->model()->removeRows(0, excess);
+    pendingLines = 0;
     list->setUpdatesEnabled(true);
     list->scrollToBottom();
 }

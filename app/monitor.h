@@ -1,4 +1,5 @@
-// The traffic monitor: one list line for every block a running connection relays.
+// The traffic monitor: one list line for every block a running connection relays; what the
+// serial side sent is cut into blocks of at most QPipeItem::SerialChunk bytes.
 #ifndef MONITOR_H
 #define MONITOR_H
 
@@ -46,12 +47,14 @@ private:
     {
         bool fromSerial;
         QByteArray data;
+        int lines;
     };
     void queue(bool fromSerial, const QByteArray &buffer);
 
     Ui::Monitor *ui;
-    // The blocks not shown yet, at most MaxLines of the newest.
+    // The blocks not shown yet, no more than hold the newest MaxLines lines.
     std::deque<Block> pending;
+    int pendingLines = 0;
     QTimer showTimer;
 };
 

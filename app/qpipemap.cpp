@@ -843,9 +843,9 @@ void QPipeItem::onSerialRead()
     const QByteArray data = serial->readAll();
     if (data.isEmpty())
         return;
-    // The watchers see blocks of at most SerialChunk bytes; the socket takes the read whole.
-    for (int pos = 0; pos < data.size(); pos += SerialChunk)
-        emit readSerialBuffer(data.mid(pos, SerialChunk));
+    // One signal for the whole read: a signal per SerialChunk cost a copy each, and a watcher
+    // in another thread an event each. The monitor cuts its lines itself.
+    emit readSerialBuffer(data);
     if (toSocket) {
         socket->write(telnet ? TelnetFilter::toNetwork(data) : data);
         socket->flush();

@@ -35,8 +35,8 @@ public:
     };
     Q_ENUM(PipeState)
 
-    // The largest block handed on from the serial side at once; the monitor shows one line per
-    // block, so COM-side lines never exceed this.
+    // The longest line the monitor shows of what the serial side sent: a read is cut into lines
+    // of at most this many bytes.
     static const int SerialChunk = 128;
     // Unwritten bytes on one side above which the relay stops reading the other side, until they
     // drain. The sender then feels it: the COM port stops taking writes, or the TCP window closes.

@@ -264,7 +264,9 @@ private slots:
         item.onDisconnection();
     }
 
-    void serialBlocksAreAtMost128Bytes()
+    // A read is signalled whole, once: a signal per 128 bytes cost a copy each, and a watcher in
+    // another thread an event each. The monitor cuts its lines itself.
+    void serialReadsAreSignalledWhole()
     {
         PtyPair pair;
         REQUIRE_PTY_PAIR(pair);
@@ -280,12 +282,11 @@ private slots:
         work.write(data);
         QTRY_COMPARE(peer.received.size(), data.size());
         QCOMPARE(peer.received, data);
-        QVERIFY(fromSerial.count() >= 5000 / 128);
         int largest = 0;
         for (const QList<QVariant> &args : fromSerial)
             largest = qMax(largest, int(args.at(0).toByteArray().size()));
-        // A burst of 5000 bytes is read in pieces far above a block: the blocks come full.
-        QCOMPARE(largest, 128);
+        // A burst of 5000 bytes is read in pieces far above a monitor line.
+        QVERIFY2(largest > 128, qPrintable(QString::number(largest)));
         QCOMPARE(joined(fromSerial), data);
     }
 

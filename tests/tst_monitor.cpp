@@ -102,6 +102,55 @@ private slots:
         QCOMPARE(line.mid(5 + 128 * 5 + 1), QString::fromLatin1(block.constData(), block.size()));
     }
 
+    void serialReadIsCutIntoLines_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QList<int>>("lineBytes");
+        QTest::newRow("one line full") << 128 << QList<int>{128};
+        QTest::newRow("one byte over") << 129 << QList<int>{128, 1};
+        QTest::newRow("burst") << 300 << QList<int>{128, 128, 44};
+    }
+
+    void serialReadIsCutIntoLines()
+    {
+        QFETCH(int, size);
+        QFETCH(QList<int>, lineBytes);
+        QByteArray read;
+        for (int i = 0; i < size; ++i)
+            read += char('a' + i % 26);
+        Monitor monitor;
+        monitor.onShowSerial(read);
+        // TCP reads stay one line each, however long.
+        monitor.onShowSocket(read);
+        const QStringList shown = lines(monitor);
+        QCOMPARE(shown.size(), lineBytes.size() + 1);
+        int from = 0;
+        for (int i = 0; i < lineBytes.size(); ++i) {
+            const QString text = QString::fromLatin1(read.mid(from, lineBytes.at(i)));
+            QVERIFY2(shown.at(i).startsWith("[VCOM] 0x") && shown.at(i).endsWith(" " + text), qPrintable(shown.at(i)));
+            QCOMPARE(shown.at(i).size(), 6 + 5 * lineBytes.at(i) + 1 + lineBytes.at(i));
+            from += lineBytes.at(i);
+        }
+        QCOMPARE(shown.last().size(), 5 + 6 * size + 1);
+    }
+
+    void keepsNewestLinesOfCutReads()
+    {
+        // 10003 lines in three reads: the oldest three go, from the middle of the first read.
+        QByteArray lines128;
+        for (int i = 0; i < 10002; ++i)
+            lines128 += QByteArray::number(i).leftJustified(128, '.');
+        Monitor monitor;
+        monitor.onShowSerial(lines128.left(128 * 5000));
+        monitor.onShowSerial(lines128.mid(128 * 5000, 128 * 5000));
+        monitor.onShowSerial(lines128.mid(128 * 10000) + "tail");
+        const QStringList shown = lines(monitor);
+        QCOMPARE(shown.size(), 10000);
+        QVERIFY2(shown.first().endsWith(" 3" + QString(127, '.')), qPrintable(shown.first().right(20)));
+        QVERIFY2(shown.at(9998).endsWith(" 10001" + QString(123, '.')), qPrintable(shown.at(9998).right(20)));
+        QCOMPARE(shown.last(), QString("[VCOM] 0x74 0x61 0x69 0x6c tail"));
+    }
+
     void oneLinePerSignalInOrder()
     {
         Monitor monitor;
