@@ -4,7 +4,11 @@
 #include "qpipemap.h"
 
 #include <QFontMetrics>
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QListWidgetItem>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <QStyle>
 
 #include <algorithm>
@@ -46,6 +50,53 @@ private:
     bool m_fromSerial;
 };
 
+// Draws only as much of each line as can be in view. The style lays out (shapes) the whole text
+// of a line to draw it, and a line of a large TCP read holds tens of thousands of characters, of
+// which the window shows a hundred or two: drawing the list took most of the monitor's time.
+class VisiblePartDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const auto *view = qobject_cast<const QAbstractItemView *>(option.widget);
+        const int right = view ? view->viewport()->width() : painter->device()->width();
+        // A line that ends in view is drawn whole, as the style would (eliding included).
+        if (opt.rect.right() > right)
+            opt.text = visiblePart(opt.text, opt.fontMetrics, right - opt.rect.left());
+        const QWidget *widget = option.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+    }
+
+private:
+    // The text with each of its lines cut once it is wider than room. The delegate has made
+    // the block's line feeds line separators by then.
+    static QString visiblePart(const QString &text, const QFontMetrics &metrics, int room)
+    {
+        QString part;
+        int start = 0;
+        for (;;) {
+            int end = text.indexOf(QChar::LineSeparator, start);
+            if (end < 0)
+                end = text.size();
+            const QStringRef line = text.midRef(start, end - start);
+            int n = 64;
+            while (n < line.size() && metrics.horizontalAdvance(line.left(n).toString()) <= room)
+                n *= 2;
+            // A few more, for glyphs that reach back over the edge.
+            part += line.left(n + 8);
+            if (end == text.size())
+                return part;
+            part += QChar::LineSeparator;
+            start = end + 1;
+        }
+    }
+};
+
 int linesOf(bool fromSerial, int size)
 {
     return fromSerial && size > QPipeItem::SerialChunk ? (size + QPipeItem::SerialChunk - 1) / QPipeItem::SerialChunk : 1;
@@ -64,6 +115,7 @@ Monitor::Monitor(QWidget *parent)
     // The blocks arrive in the GUI thread between the reads and writes of the relay it watches.
     // A list line, its layout and the repaint it causes cost far more than relaying a block, so
     // a block is only queued here and the lines are made a few times a second.
+    ui->listWidget->setItemDelegate(new VisiblePartDelegate(ui->listWidget));
     showTimer.setSingleShot(true);
     showTimer.setInterval(ShowEveryMs);
     connect(&showTimer, &QTimer::timeout, this, &Monitor::showPending);

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QSerialPort>
 #include <QtTest>
 
@@ -149,6 +150,37 @@ private slots:
         QVERIFY2(shown.first().endsWith(" 3" + QString(127, '.')), qPrintable(shown.first().right(20)));
         QVERIFY2(shown.at(9998).endsWith(" 10001" + QString(123, '.')), qPrintable(shown.at(9998).right(20)));
         QCOMPARE(shown.last(), QString("[VCOM] 0x74 0x61 0x69 0x6c tail"));
+    }
+
+    // Only what can be in view of a line is drawn: the window must look as the style draws the
+    // whole line.
+    void drawsAsTheStyle_data()
+    {
+        QTest::addColumn<int>("scrolledRight");
+        QTest::newRow("left end") << 0;
+        QTest::newRow("scrolled") << 3000;
+    }
+
+    void drawsAsTheStyle()
+    {
+        QFETCH(int, scrolledRight);
+        QImage drawn[2];
+        for (int plain = 0; plain < 2; ++plain) {
+            Monitor monitor;
+            auto *list = monitor.findChild<QListWidget *>("listWidget");
+            if (plain)
+                list->setItemDelegate(new QStyledItemDelegate(list));
+            monitor.resize(600, 400);
+            monitor.show();
+            monitor.onShowSocket(QByteArray(9000, 'A'));
+            monitor.onShowSerial("AT+GMR\r\nsecond line\nthird");
+            monitor.onShowSocket("reply " + QByteArray(400, 'x') + "\nline two " + QByteArray(300, 'y') + "\n\xd0\x9f\xd1\x83\n");
+            monitor.showPending();
+            list->horizontalScrollBar()->setValue(scrolledRight);
+            QCOMPARE(list->horizontalScrollBar()->value(), scrolledRight);
+            drawn[plain] = list->grab().toImage();
+        }
+        QVERIFY(drawn[0] == drawn[1]);
     }
 
     void oneLinePerSignalInOrder()
