@@ -8,8 +8,10 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QVariantMap>
+#include <QVector>
 
 #include "telnetfilter.h"
 
@@ -62,6 +64,9 @@ public:
     static const int CountEveryMs = 500;
     // An RFC 2217 peer that has not agreed to the COM port option by then is told of in the log.
     static const int TelnetAnswerMs = 3000;
+    // While traffic flows, the watchers (the monitor) are told of it at most this often; each
+    // read still has a signal of its own.
+    static const int WatchEveryMs = 10;
 
     // How the socket comes to exist: dialled out to ipaddr:ipport (Client), or taken from a
     // peer that dials in to a listener on ipaddr:ipport (Server).
@@ -220,6 +225,15 @@ private:
     // Set while we close the socket ourselves, so that its going down is not taken for a drop.
     bool closingSocket = false;
     bool closingSerial = false;
+    // The reads the watchers have not been told of yet, in the order they came. A signal to a
+    // watcher in another thread wakes that thread, and a wake-up per read cost more than relaying
+    // the read. A read after a quiet spell is told at once; those that follow within
+    // WatchEveryMs are told one after another when it has passed, and the watcher's thread
+    // wakes once for them all.
+    void watch(Side side, const QByteArray &data);
+    void tellWatchers();
+    QVector<QPair<Side, QByteArray>> watched;
+    QTimer *watchTimer = nullptr;
 };
 
 class QPipeMap : public QObject
