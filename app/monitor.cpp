@@ -63,32 +63,37 @@ public:
         QStyleOptionViewItem opt = option;
         initStyleOption(&opt, index);
         const auto *view = qobject_cast<const QAbstractItemView *>(option.widget);
-        const int right = view ? view->viewport()->width() : painter->device()->width();
-        // A line that ends in view is drawn whole, as the style would (eliding included).
-        if (opt.rect.right() > right)
-            opt.text = visiblePart(opt.text, opt.fontMetrics, right - opt.rect.left());
+        const QRect shown = view ? view->viewport()->rect() : QRect(0, 0, painter->device()->width(), painter->device()->height());
+        // A line that lies in view whole is drawn whole, as the style would (eliding included).
+        if (!shown.contains(opt.rect))
+            opt.text = visiblePart(opt.text, opt.fontMetrics, opt.rect, shown);
         const QWidget *widget = option.widget;
         QStyle *style = widget ? widget->style() : QApplication::style();
         style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
     }
 
 private:
-    // The text with each of its lines cut once it is wider than room. The delegate has made
-    // the block's line feeds line separators by then.
-    static QString visiblePart(const QString &text, const QFontMetrics &metrics, int room)
+    // The text with each of its rows cut once it is wider than the view, and the rows below the
+    // view left empty. The delegate has made the block's line feeds line separators by then.
+    static QString visiblePart(const QString &text, const QFontMetrics &metrics, const QRect &item, const QRect &shown)
     {
+        const int room = shown.right() - item.left();
+        // Less than a row's height: the rows reckoned below the view surely are.
+        const int least = qMax(1, metrics.ascent());
         QString part;
         int start = 0;
-        for (;;) {
+        for (int top = item.top();; top += least) {
             int end = text.indexOf(QChar::LineSeparator, start);
             if (end < 0)
                 end = text.size();
-            const QStringRef line = text.midRef(start, end - start);
-            int n = 64;
-            while (n < line.size() && metrics.horizontalAdvance(line.left(n).toString()) <= room)
-                n *= 2;
-            // A few more, for glyphs that reach back over the edge.
-            part += line.left(n + 8);
+            if (top <= shown.bottom()) {
+                const QStringRef row = text.midRef(start, end - start);
+                int n = 64;
+                while (n < row.size() && metrics.horizontalAdvance(row.left(n).toString()) <= room)
+                    n *= 2;
+                // A few more, for glyphs that reach back over the edge.
+                part += row.left(n + 8);
+            }
             if (end == text.size())
                 return part;
             part += QChar::LineSeparator;
@@ -222,6 +227,7 @@ void Monitor::showPending()
         }
         skip = 0;
     }
+    showTimer.setInterval(pendingLines >= MaxLines ? FloodShowEveryMs : ShowEveryMs);
     pending.clear();
     pendingLines = 0;
     list->setUpdatesEnabled(true);

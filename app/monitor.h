@@ -30,8 +30,11 @@ public:
     // as UTF-8.
     static QString formatLine(const QString &tag, const QByteArray &block);
 
-    // How often the blocks received meanwhile are turned into lines.
+    // How often the blocks received meanwhile are turned into lines; in a flood, when each time
+    // brings more than the list holds, less often: the whole list is new at every showing then,
+    // too fast to be read, and making and drawing it cost more than relaying the bytes.
     static constexpr int ShowEveryMs = 50;
+    static constexpr int FloodShowEveryMs = 250;
 
 public slots:
     void onShowSerial(const QByteArray &buffer);

@@ -175,6 +175,11 @@ private slots:
             monitor.onShowSocket(QByteArray(9000, 'A'));
             monitor.onShowSerial("AT+GMR\r\nsecond line\nthird");
             monitor.onShowSocket("reply " + QByteArray(400, 'x') + "\nline two " + QByteArray(300, 'y') + "\n\xd0\x9f\xd1\x83\n");
+            // taller than the view
+            QByteArray rows;
+            for (int i = 0; i < 60; ++i)
+                rows += "row " + QByteArray::number(i) + ' ' + QByteArray(200, 'r') + '\n';
+            monitor.onShowSocket(rows);
             monitor.showPending();
             list->horizontalScrollBar()->setValue(scrolledRight);
             QCOMPARE(list->horizontalScrollBar()->value(), scrolledRight);
