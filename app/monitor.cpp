@@ -172,8 +172,6 @@ void Monitor::on_pushButton_clicked()
 void Monitor::queue(bool fromSerial, const QByteArray &buffer)
 {
     Block block{fromSerial, buffer, linesOf(fromSerial, buffer.size())};
-    // Kept for as long as its lines: not the larger buffer the bytes were read into.
-    block.data.squeeze();
     pendingLines += block.lines;
     pending.push_back(std::move(block));
     // Older blocks would only be shown to be dropped at once.
@@ -211,11 +209,14 @@ void Monitor::showPending()
     const int charWidth = metrics.horizontalAdvance(QLatin1Char('W'));
     const int lineSpacing = metrics.lineSpacing();
     int skip = pendingLines - incoming;
-    for (const Block &block : pending) {
+    for (Block &block : pending) {
         if (skip >= block.lines) {
             skip -= block.lines;
             continue;
         }
+        // Kept for as long as its lines: not the larger buffer the bytes were read into. Only
+        // here: in a flood most blocks are dropped before they are shown.
+        block.data.squeeze();
         const int step = block.lines > 1 ? int(QPipeItem::SerialChunk) : block.data.size();
         for (int line = skip; line < block.lines; ++line) {
             const int from = line * step;
