@@ -844,8 +844,8 @@ void QPipeItem::onSerialRead()
     const QByteArray data = serial->readAll();
     if (data.isEmpty())
         return;
-    // One signal for the whole read, or fewer: a signal per SerialChunk cost a copy each, and a
-    // watcher in another thread an event each. The monitor cuts its lines itself.
+    // One signal for the whole read: a signal per SerialChunk cost a copy each, and a watcher in
+    // another thread an event each. The monitor cuts its lines itself.
     watch(SerialSide, data);
     if (toSocket) {
         socket->write(telnet ? TelnetFilter::toNetwork(data) : data);
