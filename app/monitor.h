@@ -1,4 +1,5 @@
-// The traffic monitor: one list line for every block a running connection relays.
+// The traffic monitor: one list line for every block a running connection relays; what the
+// serial side sent is cut into blocks of at most QPipeItem::SerialChunk bytes.
 #ifndef MONITOR_H
 #define MONITOR_H
 
@@ -29,8 +30,11 @@ public:
     // as UTF-8.
     static QString formatLine(const QString &tag, const QByteArray &block);
 
-    // How often the blocks received meanwhile are turned into lines.
+    // How often the blocks received meanwhile are turned into lines; in a flood, when each time
+    // brings more than the list holds, less often: the whole list is new at every showing then,
+    // too fast to be read, and making and drawing it cost more than relaying the bytes.
     static constexpr int ShowEveryMs = 50;
+    static constexpr int FloodShowEveryMs = 250;
 
 public slots:
     void onShowSerial(const QByteArray &buffer);
@@ -46,12 +50,14 @@ private:
     {
         bool fromSerial;
         QByteArray data;
+        int lines;
     };
     void queue(bool fromSerial, const QByteArray &buffer);
 
     Ui::Monitor *ui;
-    // The blocks not shown yet, at most MaxLines of the newest.
+    // The blocks not shown yet, no more than hold the newest MaxLines lines.
     std::deque<Block> pending;
+    int pendingLines = 0;
     QTimer showTimer;
 };
 

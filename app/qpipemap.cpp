@@ -19,6 +19,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QMetaMethod>
 #include <QHostAddress>
 #include <QSaveFile>
 #include <QSerialPort>
@@ -870,9 +871,9 @@ void QPipeItem::onSerialRead()
     const QByteArray data = serial->readAll();
     if (data.isEmpty())
         return;
-    // The watchers see blocks of at most SerialChunk bytes; the socket takes the read whole.
-    for (int pos = 0; pos < data.size(); pos += SerialChunk)
-        emit readSerialBuffer(data.mid(pos, SerialChunk));
+    // One signal for the whole read: a signal per SerialChunk cost a copy each, and a watcher in
+    // another thread an event each. The monitor cuts its lines itself.
+    watch(SerialSide, data);
     if (toSocket) {
         socket->write(telnet ? TelnetFilter::toNetwork(data) : data);
         socket->flush();
@@ -896,7 +897,7 @@ void QPipeItem::onSocketRead()
         data = fromTelnet(data);
     if (data.isEmpty())
         return;
-    emit readSocketBuffer(data);
+    watch(SocketSide, data);
     if (toSerial) {
         serial->write(data);
         serial->flush();
@@ -904,6 +905,45 @@ void QPipeItem::onSocketRead()
     } else {
         m_droppedToSerial += data.size();
     }
+}
+
+void QPipeItem::watch(Side side, const QByteArray &data)
+{
+    static const QMetaMethod signal[2] = {QMetaMethod::fromSignal(&QPipeItem::readSerialBuffer),
+                                          QMetaMethod::fromSignal(&QPipeItem::readSocketBuffer)};
+    if (!isSignalConnected(signal[side]))
+        return;
+    if (!watchTimer) {
+        // Made here, in the relay's thread, where it fires.
+        watchTimer = new QTimer(this);
+        watchTimer->setSingleShot(true);
+        connect(watchTimer, &QTimer::timeout, this, &QPipeItem::tellWatchers);
+    }
+    if (watchTimer->isActive()) {
+        watched.append(qMakePair(side, data));
+        return;
+    }
+    if (side == SerialSide)
+        emit readSerialBuffer(data);
+    else
+        emit readSocketBuffer(data);
+    watchTimer->start(WatchEveryMs);
+}
+
+void QPipeItem::tellWatchers()
+{
+    // Nothing came meanwhile: the next read is told at once.
+    if (watched.isEmpty())
+        return;
+    QVector<QPair<Side, QByteArray>> reads;
+    reads.swap(watched);
+    for (const auto &read : qAsConst(reads)) {
+        if (read.first == SerialSide)
+            emit readSerialBuffer(read.second);
+        else
+            emit readSocketBuffer(read.second);
+    }
+    watchTimer->start(WatchEveryMs);
 }
 
 QByteArray QPipeItem::fromTelnet(const QByteArray &raw)

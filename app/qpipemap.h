@@ -8,8 +8,10 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QVariantMap>
+#include <QVector>
 
 #include "telnetfilter.h"
 
@@ -35,8 +37,8 @@ public:
     };
     Q_ENUM(PipeState)
 
-    // The largest block handed on from the serial side at once; the monitor shows one line per
-    // block, so COM-side lines never exceed this.
+    // The longest line the monitor shows of what the serial side sent: a read is cut into lines
+    // of at most this many bytes.
     static const int SerialChunk = 128;
     // Unwritten bytes on one side above which the relay stops reading the other side, until they
     // drain. The sender then feels it: the COM port stops taking writes, or the TCP window closes.
@@ -62,6 +64,9 @@ public:
     static const int CountEveryMs = 500;
     // An RFC 2217 peer that has not agreed to the COM port option by then is told of in the log.
     static const int TelnetAnswerMs = 3000;
+    // While traffic flows, the watchers (the monitor) are told of it at most this often; each
+    // read still has a signal of its own.
+    static const int WatchEveryMs = 10;
 
     // How the socket comes to exist: dialled out to ipaddr:ipport (Client), or taken from a
     // peer that dials in to a listener on ipaddr:ipport (Server).
@@ -227,6 +232,15 @@ private:
     // Set while we close the socket ourselves, so that its going down is not taken for a drop.
     bool closingSocket = false;
     bool closingSerial = false;
+    // The reads the watchers have not been told of yet, in the order they came. A signal to a
+    // watcher in another thread wakes that thread, and a wake-up per read cost more than relaying
+    // the read. A read after a quiet spell is told at once; those that follow within
+    // WatchEveryMs are told one after another when it has passed, and the watcher's thread
+    // wakes once for them all.
+    void watch(Side side, const QByteArray &data);
+    void tellWatchers();
+    QVector<QPair<Side, QByteArray>> watched;
+    QTimer *watchTimer = nullptr;
 };
 
 class QPipeMap : public QObject

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QSerialPort>
 #include <QtTest>
 
@@ -100,6 +101,91 @@ private slots:
         QCOMPARE(line.mid(5 + 10 * 5, 5), QString(" 0x0a"));
         QCOMPARE(line.mid(5 + 127 * 5, 6), QString(" 0x7f "));
         QCOMPARE(line.mid(5 + 128 * 5 + 1), QString::fromLatin1(block.constData(), block.size()));
+    }
+
+    void serialReadIsCutIntoLines_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QList<int>>("lineBytes");
+        QTest::newRow("one line full") << 128 << QList<int>{128};
+        QTest::newRow("one byte over") << 129 << QList<int>{128, 1};
+        QTest::newRow("burst") << 300 << QList<int>{128, 128, 44};
+    }
+
+    void serialReadIsCutIntoLines()
+    {
+        QFETCH(int, size);
+        QFETCH(QList<int>, lineBytes);
+        QByteArray read;
+        for (int i = 0; i < size; ++i)
+            read += char('a' + i % 26);
+        Monitor monitor;
+        monitor.onShowSerial(read);
+        // TCP reads stay one line each, however long.
+        monitor.onShowSocket(read);
+        const QStringList shown = lines(monitor);
+        QCOMPARE(shown.size(), lineBytes.size() + 1);
+        int from = 0;
+        for (int i = 0; i < lineBytes.size(); ++i) {
+            const QString text = QString::fromLatin1(read.mid(from, lineBytes.at(i)));
+            QVERIFY2(shown.at(i).startsWith("[VCOM] 0x") && shown.at(i).endsWith(" " + text), qPrintable(shown.at(i)));
+            QCOMPARE(shown.at(i).size(), 6 + 5 * lineBytes.at(i) + 1 + lineBytes.at(i));
+            from += lineBytes.at(i);
+        }
+        QCOMPARE(shown.last().size(), 5 + 6 * size + 1);
+    }
+
+    void keepsNewestLinesOfCutReads()
+    {
+        // 10003 lines in three reads: the oldest three go, from the middle of the first read.
+        QByteArray lines128;
+        for (int i = 0; i < 10002; ++i)
+            lines128 += QByteArray::number(i).leftJustified(128, '.');
+        Monitor monitor;
+        monitor.onShowSerial(lines128.left(128 * 5000));
+        monitor.onShowSerial(lines128.mid(128 * 5000, 128 * 5000));
+        monitor.onShowSerial(lines128.mid(128 * 10000) + "tail");
+        const QStringList shown = lines(monitor);
+        QCOMPARE(shown.size(), 10000);
+        QVERIFY2(shown.first().endsWith(" 3" + QString(127, '.')), qPrintable(shown.first().right(20)));
+        QVERIFY2(shown.at(9998).endsWith(" 10001" + QString(123, '.')), qPrintable(shown.at(9998).right(20)));
+        QCOMPARE(shown.last(), QString("[VCOM] 0x74 0x61 0x69 0x6c tail"));
+    }
+
+    // Only what can be in view of a line is drawn: the window must look as the style draws the
+    // whole line.
+    void drawsAsTheStyle_data()
+    {
+        QTest::addColumn<int>("scrolledRight");
+        QTest::newRow("left end") << 0;
+        QTest::newRow("scrolled") << 3000;
+    }
+
+    void drawsAsTheStyle()
+    {
+        QFETCH(int, scrolledRight);
+        QImage drawn[2];
+        for (int plain = 0; plain < 2; ++plain) {
+            Monitor monitor;
+            auto *list = monitor.findChild<QListWidget *>("listWidget");
+            if (plain)
+                list->setItemDelegate(new QStyledItemDelegate(list));
+            monitor.resize(600, 400);
+            monitor.show();
+            monitor.onShowSocket(QByteArray(9000, 'A'));
+            monitor.onShowSerial("AT+GMR\r\nsecond line\nthird");
+            monitor.onShowSocket("reply " + QByteArray(400, 'x') + "\nline two " + QByteArray(300, 'y') + "\n\xd0\x9f\xd1\x83\n");
+            // taller than the view
+            QByteArray rows;
+            for (int i = 0; i < 60; ++i)
+                rows += "row " + QByteArray::number(i) + ' ' + QByteArray(200, 'r') + '\n';
+            monitor.onShowSocket(rows);
+            monitor.showPending();
+            list->horizontalScrollBar()->setValue(scrolledRight);
+            QCOMPARE(list->horizontalScrollBar()->value(), scrolledRight);
+            drawn[plain] = list->grab().toImage();
+        }
+        QVERIFY(drawn[0] == drawn[1]);
     }
 
     void oneLinePerSignalInOrder()
@@ -215,9 +301,10 @@ private slots:
         QTRY_VERIFY((atWork += work.readAll()).size() >= 4);
         QCOMPARE(atWork, QByteArray("OK\r\n"));
 
-        // Each message was written at once, and is one block on its way.
+        // Each message was written at once, and is one block on its way; the answer, close
+        // behind the question, may reach the watchers a moment later.
         QCOMPARE(up.count(), 1);
-        QCOMPARE(down.count(), 1);
+        QTRY_COMPARE(down.count(), 1);
         QCOMPARE(lines(monitor), (QStringList{"[VCOM] 0x41 0x54 0x2b 0x47 0x4d 0x52 0x0d 0x0a AT+GMR\r\n",
                                               "[TCP] 0x4f 0x4b 0x0d 0x0a OK\r\n"}));
         item.onDisconnection();
