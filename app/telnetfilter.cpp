@@ -103,23 +103,28 @@ void TelnetFilter::fromNetwork(const QByteArray &in, QByteArray *data, QByteArra
         data->append(in);
         return;
     }
+    // The data is never longer than what came: written in place, cut to size at the end. An
+    // append per run of data cost more than the relay itself where 0xFF is frequent.
+    const int base = data->size();
+    data->resize(base + in.size());
+    char *const first = data->data() + base;
+    char *out = first;
     while (p < end) {
         const unsigned char c = uchar(*p);
         switch (m_state) {
-        case State::Data: {
-            const char *iac = static_cast<const char *>(std::memchr(p, IAC, size_t(end - p)));
-            if (!iac) {
-                data->append(p, int(end - p));
-                return;
+        case State::Data:
+            // Byte by byte: where 0xFF is frequent the runs between are short, and a search
+            // and a copy per run cost more than the loop.
+            while (p < end && uchar(*p) != IAC)
+                *out++ = *p++;
+            if (p < end) {
+                ++p;
+                m_state = State::Iac;
             }
-            data->append(p, int(iac - p));
-            p = iac + 1;
-            m_state = State::Iac;
             continue;
-        }
         case State::Iac:
             if (c == IAC) {
-                data->append(char(IAC));
+                *out++ = char(IAC);
                 m_state = State::Data;
             } else if (c >= WILL) {
                 m_verb = c;
@@ -169,6 +174,7 @@ void TelnetFilter::fromNetwork(const QByteArray &in, QByteArray *data, QByteArra
         }
         ++p;
     }
+    data->resize(base + int(out - first));
 }
 
 void TelnetFilter::onOption(unsigned char verb, unsigned char option, QByteArray *reply)
@@ -268,15 +274,18 @@ QByteArray TelnetFilter::toNetwork(const QByteArray &data)
     const char *iac = static_cast<const char *>(std::memchr(p, IAC, size_t(data.size())));
     if (!iac)
         return data;
-    QByteArray out;
-    out.reserve(data.size() + data.size() / 16 + 8);
-    while (iac) {
-        out.append(p, int(iac - p + 1));
-        out.append(char(IAC));
-        p = iac + 1;
-        iac = static_cast<const char *>(std::memchr(p, IAC, size_t(end - p)));
+    // Sized once for the worst case and cut to size: an append per 0xFF cost more than the
+    // relay itself where 0xFF is frequent.
+    QByteArray out(data.size() * 2, Qt::Uninitialized);
+    char *o = out.data();
+    std::memcpy(o, p, size_t(iac - p));
+    o += iac - p;
+    for (p = iac; p < end; ++p) {
+        *o++ = *p;
+        if (uchar(*p) == IAC)
+            *o++ = char(IAC);
     }
-    out.append(p, int(end - p));
+    out.resize(int(o - out.constData()));
     return out;
 }
 
