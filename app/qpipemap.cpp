@@ -28,6 +28,7 @@
 #include <QTimer>
 
 #include <climits>
+#include <cmath>
 #include <functional>
 
 #ifdef Q_OS_UNIX
@@ -79,7 +80,8 @@ bool wholeNumber(const QVariant &v, qint64 *out)
         return ok;
     case QMetaType::Double: {
         const double d = v.toDouble();
-        if (d != qint64(d))
+        // Out of range first: converting such a double to an integer is undefined.
+        if (!(d > -1e15 && d < 1e15) || d != std::floor(d))
             return false;
         *out = qint64(d);
         return true;

@@ -134,6 +134,9 @@ private slots:
         QTest::newRow("a baud with a fraction, and one kept")
             << QJsonObject{{"baud", 9600.5}, {"databits", 7}} << QJsonObject{{"databits", 7}}
             << QStringList{"Connection 7 \"Насос 1\": \"baud\" cannot be 9600.5; the default is used"};
+        QTest::newRow("a baud beyond every integer")
+            << QJsonObject{{"baud", 1e300}} << QJsonObject()
+            << QStringList{"Connection 7 \"Насос 1\": \"baud\" cannot be 1e+300; the default is used"};
     }
 
     void modeAndLineKeys()
