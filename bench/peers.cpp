@@ -127,6 +127,11 @@ public:
     // Appends the data in `in` to *data and the answers to *reply; counts IAC IAC.
     void take(const char *in, size_t n, std::string *data, std::string *reply, long long *escaped)
     {
+        // Written in place and cut to size: the peer must cost the run less than the relay it
+        // measures, and an append per byte did not.
+        const size_t base = data->size();
+        data->resize(base + n);
+        char *out = &(*data)[base];
         for (size_t k = 0; k < n; ++k) {
             const unsigned char b = (unsigned char)in[k];
             switch (m_state) {
@@ -134,12 +139,12 @@ public:
                 if (b == IAC)
                     m_state = State::Iac;
                 else
-                    data->push_back(char(b));
+                    *out++ = char(b);
                 break;
             case State::Iac:
                 m_state = State::Data;
                 if (b == IAC) {
-                    data->push_back(char(b));
+                    *out++ = char(b);
                     ++*escaped;
                 } else if (b >= WILL && b <= DONT) {
                     m_verb = b;
@@ -161,16 +166,21 @@ public:
                 break;
             }
         }
+        data->resize(size_t(out - data->data()));
     }
 
     // Data for the relay, every 0xFF doubled.
     static void escape(const std::string &data, std::string *out)
     {
+        const size_t base = out->size();
+        out->resize(base + 2 * data.size());
+        char *o = &(*out)[base];
         for (char c : data) {
-            out->push_back(c);
+            *o++ = c;
             if ((unsigned char)c == IAC)
-                out->push_back(c);
+                *o++ = c;
         }
+        out->resize(size_t(o - out->data()));
     }
 
 private:
