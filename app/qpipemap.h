@@ -93,14 +93,8 @@ public:
     // Bytes read from one side while the other side was down, and so dropped.
     qint64 droppedToSocket() const { return m_droppedToSocket.load(); }
     qint64 droppedToSerial() const { return m_droppedToSerial.load(); }
-    // Bytes handed on to each side.
-    qint64 relayedToSocket() const { return m_relayedToSocket.load(); }
-    qint64 relayedToSerial() const { return m_relayedToSerial.load(); }
-
-    // The connection's mode and line settings; set with the parameters, while stopped.
+    // The connection's mode; set with the parameters, while stopped.
     Mode mode() const { return m_mode; }
-    bool rfc2217() const { return m_rfc2217; }
-    LineSettings lineSettings() const { return m_line; }
     // What was wrong in the last fromJson, a line for each key that was refused; empty when
     // nothing was.
     QStringList loadProblems() const { return m_loadProblems; }
@@ -129,8 +123,9 @@ signals:
     // The state bits or the started flag changed; read them with state() and isStarted().
     void stateChanged();
     // A side went down or came back, once per change: a side that keeps failing for the same
-    // reason reports again only when its next try's delay reaches the cap. reason says why it
-    // is down (empty when up); what names the side (the port, the address); retryMs is the delay of its next try (0 when up or stopped).
+    // reason reports again only when its next try's delay reaches the cap. what names the side
+    // (the port, the address); reason says why it is down (empty when up); retryMs is the delay
+    // of its next try (0 when up or stopped).
     void sideChanged(int side, bool up, QString what, QString reason, int retryMs);
     // A side that is still down for the same reason: its next try is in retryMs.
     void sideRetrying(int side, int retryMs);

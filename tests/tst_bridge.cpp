@@ -291,41 +291,33 @@ private slots:
         QVERIFY2(largest > 128, qPrintable(QString::number(largest)));
     }
 
-    // What the bridge opened, as the device reports it: the COM-NULL side runs at 9600 baud.
-    void serialSideRunsAt9600()
+    // What the bridge opened, as the device reports it: the COM-NULL side runs at 9600 baud, or
+    // at the connection's line settings.
+    void serialSideRunsAtTheLineSettings_data()
     {
+        QTest::addColumn<QVariantMap>("line");
+        QTest::addColumn<int>("baud");
+        QTest::newRow("none set: 9600") << QVariantMap() << 9600;
+        QTest::newRow("19200 7E2") << QVariantMap{{"baud", 19200}, {"databits", 7}, {"parity", "even"}, {"stopbits", "2"}}
+                                   << 19200;
+        // A terminal here has no 1.5 stop bits: the port must open all the same.
+        QTest::newRow("115200 7M1.5")
+            << QVariantMap{{"baud", 115200}, {"databits", 7}, {"parity", "mark"}, {"stopbits", "1.5"}} << 115200;
+    }
+
+    void serialSideRunsAtTheLineSettings()
+    {
+        QFETCH(QVariantMap, line);
+        QFETCH(int, baud);
         PtyPair pair;
         REQUIRE_PTY_PAIR(pair);
         QPipeItem item("Pipe");
         configure(item, pair.nullEnd(), closedPort());
+        QVariantMap map = item.getPropertyMap();
+        for (auto it = line.cbegin(); it != line.cend(); ++it)
+            map.insert(it.key(), it.value());
+        item.setPropertyMap(map);
         QCOMPARE(baudRateInUse(pair.nullEnd()), -1);
-        item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::SerialConnect);
-        QCOMPARE(baudRateInUse(pair.nullEnd()), 9600);
-        item.onDisconnection();
-    }
-
-    void serialSideTakesTheLineSettings_data()
-    {
-        QTest::addColumn<int>("baud");
-        QTest::addColumn<QString>("parity");
-        QTest::addColumn<QString>("stopbits");
-        QTest::newRow("19200 7E2") << 19200 << "even" << "2";
-        // A terminal here has no 1.5 stop bits: the port must open all the same.
-        QTest::newRow("115200 7M1.5") << 115200 << "mark" << "1.5";
-    }
-
-    void serialSideTakesTheLineSettings()
-    {
-        QFETCH(int, baud);
-        QFETCH(QString, parity);
-        QFETCH(QString, stopbits);
-        PtyPair pair;
-        REQUIRE_PTY_PAIR(pair);
-        QPipeItem item("Pipe");
-        item.setPropertyMap({{"id", 1}, {"port_null", pair.nullEnd()}, {"ipaddr", "127.0.0.1"},
-                             {"ipport", closedPort()}, {"baud", baud}, {"databits", 7},
-                             {"parity", parity}, {"stopbits", stopbits}});
         item.onConnection();
         QCOMPARE(item.state(), QPipeItem::SerialConnect);
         QCOMPARE(baudRateInUse(pair.nullEnd()), baud);
