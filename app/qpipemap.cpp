@@ -189,6 +189,19 @@ void resetOnClose(QTcpSocket *socket)
 #endif
 }
 
+// What the device holds, in a buffer of just that size. readAll() reads into one of at least
+// 16 KiB, grows it to look for more and shrinks it again; when the heap cannot do that in place
+// (the monitor keeps earlier reads alive), each read was copied once more into fresh pages.
+QByteArray readBuffered(QIODevice *device)
+{
+    const qint64 size = device->bytesAvailable();
+    QByteArray data(int(size), Qt::Uninitialized);
+    const qint64 got = size > 0 ? device->read(data.data(), size) : 0;
+    if (got < size)
+        data.resize(int(qMax<qint64>(got, 0)));
+    return data;
+}
+
 } // namespace
 
 // Server mode: hands each peer that dials in to the record, which makes its one socket of it.
@@ -870,7 +883,7 @@ void QPipeItem::onSerialRead()
     serialHeld = toSocket && socket->bytesToWrite() >= Backlog;
     if (serialHeld)
         return;
-    const QByteArray data = serial->readAll();
+    const QByteArray data = readBuffered(serial);
     if (data.isEmpty())
         return;
     // One signal for the whole read: a signal per SerialChunk cost a copy each, and a watcher in
@@ -894,7 +907,7 @@ void QPipeItem::onSocketRead()
     socketHeld = toSerial && serial->bytesToWrite() >= Backlog;
     if (socketHeld)
         return;
-    QByteArray data = socket->readAll();
+    QByteArray data = readBuffered(socket);
     if (telnet && !data.isEmpty())
         data = fromTelnet(data);
     if (data.isEmpty())
