@@ -14,7 +14,9 @@
 
 #include "serialports.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QPointer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -934,15 +936,9 @@ void QPipeItem::watch(Side side, const QByteArray &data)
         watchTimer->setSingleShot(true);
         connect(watchTimer, &QTimer::timeout, this, &QPipeItem::tellWatchers);
     }
-    if (watchTimer->isActive()) {
-        watched.append(qMakePair(side, data));
-        return;
-    }
-    if (side == SerialSide)
-        emit readSerialBuffer(data);
-    else
-        emit readSocketBuffer(data);
-    watchTimer->start(WatchEveryMs);
+    watched.append(qMakePair(side, data));
+    if (!watchTimer->isActive())
+        tellWatchers();
 }
 
 void QPipeItem::tellWatchers()
@@ -952,12 +948,20 @@ void QPipeItem::tellWatchers()
         return;
     QVector<QPair<Side, QByteArray>> reads;
     reads.swap(watched);
-    for (const auto &read : qAsConst(reads)) {
-        if (read.first == SerialSide)
-            emit readSerialBuffer(read.second);
-        else
-            emit readSocketBuffer(read.second);
-    }
+    // One call for them all, in the application's thread, where the watchers (the monitor) live:
+    // there each signal reaches them directly. The record may be gone by then: it is destroyed
+    // in that thread too, so the pointer cannot go stale while the call runs.
+    QPointer<QPipeItem> self(this);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, reads] {
+        if (!self)
+            return;
+        for (const auto &read : reads) {
+            if (read.first == SerialSide)
+                emit self->readSerialBuffer(read.second);
+            else
+                emit self->readSocketBuffer(read.second);
+        }
+    }, Qt::QueuedConnection);
     watchTimer->start(WatchEveryMs);
 }
 

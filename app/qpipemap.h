@@ -118,6 +118,8 @@ public:
     void fromJson(const QJsonObject &obj);
 
 signals:
+    // Each read, whole; emitted in the application's (the window's) thread, whichever thread
+    // relays, up to WatchEveryMs after the bytes went on.
     void readSerialBuffer(QByteArray buffer);
     void readSocketBuffer(QByteArray buffer);
     // The state bits or the started flag changed; read them with state() and isStarted().
@@ -230,8 +232,8 @@ private:
     // The reads the watchers have not been told of yet, in the order they came. A signal to a
     // watcher in another thread wakes that thread, and a wake-up per read cost more than relaying
     // the read. A read after a quiet spell is told at once; those that follow within
-    // WatchEveryMs are told one after another when it has passed, and the watcher's thread
-    // wakes once for them all.
+    // WatchEveryMs are told together when it has passed: one queued call to the application's
+    // thread emits their signals there, one after another.
     void watch(Side side, const QByteArray &data);
     void tellWatchers();
     QVector<QPair<Side, QByteArray>> watched;

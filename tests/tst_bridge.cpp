@@ -291,6 +291,41 @@ private slots:
         QVERIFY2(largest > 128, qPrintable(QString::number(largest)));
     }
 
+    // The reads reach the watchers from the application's thread, a moment after they went on:
+    // a record stopped and destroyed meanwhile tells nothing more, and nothing touches it.
+    void aRecordGoneBeforeItsReadsAreToldTellsNothing()
+    {
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        auto *item = new QPipeItem("Pipe");
+        configure(*item, pair.nullEnd(), peer.port());
+        int told = 0;
+        connect(item, &QPipeItem::readSerialBuffer, this, [&told] { ++told; });
+        QThread relay;
+        item->moveToThread(&relay);
+        relay.start();
+        QMetaObject::invokeMethod(item, [item] { item->onConnection(); }, Qt::BlockingQueuedConnection);
+        QSerialPort work;
+        QVERIFY(openWork(work, pair));
+        work.write("one");
+        QVERIFY(work.waitForBytesWritten(1000));
+        // This thread takes no events meanwhile: the telling waits for it.
+        QThread::msleep(500);
+        QThread *home = thread();
+        QMetaObject::invokeMethod(item, [item, home] {
+            item->onDisconnection();
+            item->moveToThread(home);
+        }, Qt::BlockingQueuedConnection);
+        relay.quit();
+        relay.wait();
+        delete item;
+        QTRY_COMPARE(peer.received, QByteArray("one"));
+        QTest::qWait(50);
+        QCOMPARE(told, 0);
+    }
+
     // What the bridge opened, as the device reports it: the COM-NULL side runs at 9600 baud, or
     // at the connection's line settings.
     void serialSideRunsAtTheLineSettings_data()
