@@ -359,6 +359,26 @@ void measureRelay(const Session &s, const Options &o, bool ffHeavy, RunResult *r
     }
 }
 
+// The machine's busy and total time so far, over all its cores, from /proc/stat (in ticks);
+// false where unknown.
+static bool machineTicks(unsigned long long *busy, unsigned long long *total)
+{
+    FILE *f = fopen("/proc/stat", "re");
+    if (!f)
+        return false;
+    unsigned long long v[8] = {};
+    const int got = fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2],
+                           &v[3], &v[4], &v[5], &v[6], &v[7]);
+    fclose(f);
+    if (got < 5)
+        return false;
+    *total = 0;
+    for (unsigned long long x : v)
+        *total += x;
+    *busy = *total - v[3] - v[4]; // less idle and iowait
+    return true;
+}
+
 void measureFour(const Session &s, const Options &o, RunResult *r)
 {
     const size_t n = s.users.size();
@@ -372,6 +392,9 @@ void measureFour(const Session &s, const Options &o, RunResult *r)
     double cpu = -1;
     double own = -1;
     PhaseStatus status;
+    double busy = -1;
+    unsigned long long busy0 = 0, ticks0 = 0;
+    const bool machine0 = machineTicks(&busy0, &ticks0);
     const double cpu0 = cpuSeconds(s.pid);
     const double own0 = cpuSeconds(getpid());
     const Clock::time_point t0 = Clock::now();
@@ -379,6 +402,9 @@ void measureFour(const Session &s, const Options &o, RunResult *r)
     for (;;) {
         if (inWindow.empty() && secondsSince(t0) >= o.fourSeconds) {
             window = secondsSince(t0);
+            unsigned long long busy1 = 0, ticks1 = 0;
+            if (machine0 && machineTicks(&busy1, &ticks1) && ticks1 > ticks0)
+                busy = 100.0 * double(busy1 - busy0) / double(ticks1 - ticks0);
             const double cpu1 = cpuSeconds(s.pid);
             const double own1 = cpuSeconds(getpid());
             cpu = cpu0 >= 0 && cpu1 >= 0 ? cpu1 - cpu0 : -1;
@@ -444,6 +470,8 @@ void measureFour(const Session &s, const Options &o, RunResult *r)
     }
     if (own >= 0)
         r->m[BenchCores] = 100.0 * own / window;
+    if (busy >= 0)
+        r->m[MachineBusy] = busy;
 }
 
 // 64-byte round trips for as long as the bridge holds its main thread up, then as many again

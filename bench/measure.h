@@ -41,8 +41,9 @@ enum FourMetric {
     MinShare,      // % of the connection with the smallest share
     FourCpuPerMiB, // s of the relay's CPU per MiB echoed
     RelayCores,    // % of one core the relay process used during the window
-    BenchCores,    // % of one core the driver and the echo peer used: when the two together
-                   // near 200, the machine's two cores, not the relay, set the aggregate
+    BenchCores,    // % of one core the driver and the echo peer used
+    MachineBusy,   // % of all the machine's cores busy (everything, the kernel's workers too):
+                   // near 100, the cores, not the relay, set the aggregate
 };
 
 // The columns of the blocked-window table: 64-byte round trips while the bridge's main thread

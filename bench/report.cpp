@@ -25,7 +25,8 @@ const std::vector<Column> &columnsOf(Run run)
     static const std::vector<Column> four = {
         {"agg MB/s", "", 9, 2}, {"c1 %", "", 6, 1},   {"c2 %", "", 6, 1},
         {"c3 %", "", 6, 1},     {"c4 %", "", 6, 1},   {"min %", "", 6, 1},
-        {"CPU s/MiB", "", 10, 4}, {"relay CPU", "(%)", 10, 0}, {"bench CPU", "(%)", 10, 0}};
+        {"CPU s/MiB", "", 10, 4}, {"relay CPU", "(%)", 10, 0}, {"bench CPU", "(%)", 10, 0},
+        {"busy", "(%)", 6, 0}};
     switch (run) {
     case Run::Relay:
         return relay;
