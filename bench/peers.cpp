@@ -124,13 +124,16 @@ const unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB 
 class TelnetPeer
 {
 public:
-    // Appends to *echo the data in `in` as it goes back to the relay, and to *reply the answers;
-    // counts IAC IAC. The data goes back escaped as it came: runs of data and doubled 0xFF are
-    // copied as they are, the commands are taken out. The peer must cost the run less than the
-    // relay it measures: no branch on each 0xFF (they fall at random, and such a branch is
-    // mispredicted every few bytes), and a copy per run, not per byte.
-    void take(const char *in, size_t n, std::string *echo, std::string *reply, long long *escaped)
+    // Takes the commands out of in[0, n) in place, appends the answers to *reply and returns how
+    // much is left: the data with each 0xFF still doubled, to go back as it came. Counts IAC IAC.
+    // An IAC that ends the bytes waits for the next one; when that makes a pair, *heldIac is set
+    // and the echo must start with the IAC held. The peer must cost the run less than the relay
+    // it measures: no copy where no command was taken out, and no branch on each 0xFF (they fall
+    // at random, and such a branch is mispredicted every few bytes).
+    size_t take(char *in, size_t n, std::string *reply, long long *escaped, bool *heldIac)
     {
+        *heldIac = false;
+        char *out = in;
         size_t k = 0;
         while (k < n) {
             if (m_state == State::Data) {
@@ -145,8 +148,10 @@ public:
                     iacBefore = iac & (iacBefore ^ 1);
                 }
                 *escaped += pairs;
-                // An IAC whose pair or command comes next waits for it.
-                echo->append(in + from, k - from - iacBefore);
+                const size_t kept = k - from - iacBefore;
+                if (out != in + from)
+                    memmove(out, in + from, kept);
+                out += kept;
                 if (iacBefore)
                     m_state = State::Iac;
                 continue;
@@ -158,7 +163,9 @@ public:
             case State::Iac:
                 m_state = State::Data;
                 if (b == IAC) {
-                    echo->append(2, char(IAC));
+                    // Only at the start: within the bytes the loop above takes the pairs.
+                    *heldIac = true;
+                    *out++ = char(IAC);
                     ++*escaped;
                 } else if (b >= WILL && b <= DONT) {
                     m_verb = b;
@@ -180,6 +187,7 @@ public:
                 break;
             }
         }
+        return size_t(out - in);
     }
 
 private:
@@ -209,11 +217,26 @@ private:
 
 void EchoPeer::serve(int c, bool telnet)
 {
-    std::vector<char> buf(64 * 1024);
-    std::string echo;
+    // One byte before the data: room for an IAC held from the last read.
+    std::vector<char> buf(1 + 64 * 1024);
+    char *const data = buf.data() + 1;
     std::string reply;
     TelnetPeer layer;
     bool first = true;
+    // Sends it all; false when the connection is gone.
+    const auto sendAll = [this, c](const char *from, size_t size) {
+        size_t off = 0;
+        while (off < size) {
+            const ssize_t w = send(c, from + off, size - off, MSG_NOSIGNAL);
+            if (w < 0) {
+                if ((errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) && !m_stop)
+                    continue;
+                return false;
+            }
+            off += size_t(w);
+        }
+        return true;
+    };
     while (!m_stop) {
         if (m_paused) {
             sleepMs(5);
@@ -225,7 +248,7 @@ void EchoPeer::serve(int c, bool telnet)
             return;
         if (r <= 0)
             continue;
-        const ssize_t n = recv(c, buf.data(), buf.size(), 0);
+        const ssize_t n = recv(c, data, buf.size() - 1, 0);
         if (n == 0)
             return;
         if (n < 0) {
@@ -235,33 +258,29 @@ void EchoPeer::serve(int c, bool telnet)
         }
         // A relay that speaks Telnet says so before any data: its negotiation comes first.
         if (first && telnet) {
-            telnet = (unsigned char)buf[0] == IAC;
+            telnet = (unsigned char)data[0] == IAC;
             if (telnet)
                 ++m_telnetConnections;
         }
         first = false;
-        const char *from = buf.data();
+        const char *from = data;
         size_t size = size_t(n);
         if (telnet) {
-            echo.clear();
             reply.clear();
             long long escaped = 0;
-            layer.take(buf.data(), size, &echo, &reply, &escaped);
+            bool heldIac = false;
+            size = layer.take(data, size, &reply, &escaped, &heldIac);
             m_escapedBytes += escaped;
-            reply += echo;
-            from = reply.data();
-            size = reply.size();
-        }
-        size_t off = 0;
-        while (off < size) {
-            const ssize_t w = send(c, from + off, size - off, MSG_NOSIGNAL);
-            if (w < 0) {
-                if ((errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) && !m_stop)
-                    continue;
+            if (!reply.empty() && !sendAll(reply.data(), reply.size()))
                 return;
+            if (heldIac) {
+                buf[0] = char(IAC);
+                from = buf.data();
+                ++size;
             }
-            off += size_t(w);
         }
+        if (!sendAll(from, size))
+            return;
     }
 }
 
