@@ -41,7 +41,7 @@ void usage(FILE *to)
             "                     backlog-com, or all (default relay,four)\n"
             "  --rounds N         rounds of each run (default 7)\n"
             "  --rtt-count N      measured round trips per message size (default 2000)\n"
-            "  --mib N            MiB sent and echoed back in the throughput phase (default 16)\n"
+            "  --mib N            MiB sent and echoed back in the throughput phase (default 64)\n"
             "  --four-seconds N   how long the four run's connections stream at once (default 3)\n"
             "  --block-seconds N  how long the bridge's main thread is held up (default 5)\n"
             "  --block-mode M     busy (spins, default) or sleep (blocks in the kernel)\n"
