@@ -11,6 +11,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace relaybench {
 
 bool EchoPeer::start(std::string *why)
@@ -118,6 +122,36 @@ namespace {
 
 const unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
 
+#if defined(__SSE2__)
+// Bit i set where p[i] is IAC, for 64 bytes.
+uint64_t iacsIn64(const char *p)
+{
+    const __m128i iac = _mm_set1_epi8(char(IAC));
+    uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i));
+        mask |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, iac)))) << (16 * i);
+    }
+    return mask;
+}
+#endif
+
+// Of 64 bytes whose IACs are the bits of `iacs`: the bytes that follow an IAC which opens a
+// pair or a command (a run of IACs alternates: opening, followed, opening...). *carry is 1
+// when the byte before the first opened one; it is set to that for the next 64 bytes. Worked
+// out for all 64 at once by the carries of one addition (the sequences of IACs that start on
+// an odd bit are shifted by one).
+uint64_t followedIn64(uint64_t iacs, uint64_t *carry)
+{
+    iacs &= ~*carry;
+    const uint64_t follows = iacs << 1 | *carry;
+    const uint64_t even = 0x5555555555555555ULL;
+    const uint64_t oddStarts = iacs & ~even & ~follows;
+    uint64_t evenSequences = 0;
+    *carry = __builtin_add_overflow(oddStarts, iacs, &evenSequences) ? 1 : 0;
+    return (even ^ (evenSequences << 1)) & follows;
+}
+
 // The peer's side of Telnet: takes the bytes of a connection apart into data and commands,
 // and answers each option the relay offers or asks for once, agreeing (RFC 854: a request that
 // changes nothing gets no answer, so two agreeing sides do not loop).
@@ -140,6 +174,22 @@ public:
                 const size_t from = k;
                 unsigned iacBefore = 0;
                 long long pairs = 0;
+#if defined(__SSE2__)
+                // 64 bytes at a time while they hold no command: every byte that follows an
+                // opening IAC is then the IAC of a pair.
+                uint64_t carry = 0;
+                while (n - k >= 64) {
+                    const uint64_t iacs = iacsIn64(in + k);
+                    uint64_t next = carry;
+                    const uint64_t followed = followedIn64(iacs, &next);
+                    if (followed & ~iacs)
+                        break;
+                    pairs += __builtin_popcountll(followed);
+                    carry = next;
+                    k += 64;
+                }
+                iacBefore = unsigned(carry);
+#endif
                 for (; k < n; ++k) {
                     const unsigned iac = (unsigned((unsigned char)in[k]) + 1) >> 8;
                     if (iacBefore > iac)
