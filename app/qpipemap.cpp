@@ -194,6 +194,8 @@ void resetOnClose(QTcpSocket *socket)
 // What the device holds, in a buffer of just that size. readAll() reads into one of at least
 // 16 KiB, grows it to look for more and shrinks it again; when the heap cannot do that in place
 // (the monitor keeps earlier reads alive), each read was copied once more into fresh pages.
+// read(bytesAvailable()) hands over the device's own chunk instead, with its spare room: with
+// the monitor open that cost more than this copy (1.84x the CPU per MiB of closed, against 1.2x).
 QByteArray readBuffered(QIODevice *device)
 {
     const qint64 size = device->bytesAvailable();

@@ -134,11 +134,10 @@ uint64_t iacsIn64(const char *p)
     }
     return mask;
 }
-#endif
 
 // Of 64 bytes whose IACs are the bits of `iacs`: the bytes that follow an IAC which opens a
 // pair or a command (a run of IACs alternates: opening, followed, opening...). *carry is 1
-// when the byte before the first opened one; it is set to that for the next 64 bytes. Worked
+// when the first byte follows an opening IAC of the 64 before; it is set so for the next 64. Worked
 // out for all 64 at once by the carries of one addition (the sequences of IACs that start on
 // an odd bit are shifted by one).
 uint64_t followedIn64(uint64_t iacs, uint64_t *carry)
@@ -151,6 +150,7 @@ uint64_t followedIn64(uint64_t iacs, uint64_t *carry)
     *carry = __builtin_add_overflow(oddStarts, iacs, &evenSequences) ? 1 : 0;
     return (even ^ (evenSequences << 1)) & follows;
 }
+#endif
 
 // The peer's side of Telnet: takes the bytes of a connection apart into data and commands,
 // and answers each option the relay offers or asks for once, agreeing (RFC 854: a request that
