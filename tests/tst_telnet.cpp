@@ -65,6 +65,28 @@ private slots:
         QVERIFY(filter.takeNotes().isEmpty());
     }
 
+    // Long enough to be taken 16 bytes at a time: runs of one to four 0xFF from even and odd
+    // places, and commands between the pairs of a run; the input is cut in two at every place.
+    void longData()
+    {
+        const QByteArray data = hex("00ff01ffff02ffffff0304ffffffff0506ff0708ffff09ffffff0affffffff0b"
+                                    "0c0d0eff0f101112131415ffff161718");
+        const QByteArray wire = hex("00ffff01ffffffff02ffffffffffff0304ffffffffffffffff0506ffff0708ffffffff09"
+                                    "ffffffffffff0affffffffffffffff0b0c0d0effff0f101112131415ffffffff161718");
+        const QByteArray input = hex("00ffff01ffffffff02ffffffffffff0304fffffffffff1ffffffff0506ffff0708ffffffff"
+                                     "09ffffffffffff0afffffffffffffff1ffff0b0c0d0effff0f101112131415ffffffff161718");
+        QCOMPARE(TelnetFilter::toNetwork(data), wire);
+        for (int cut = 0; cut <= input.size(); ++cut) {
+            TelnetFilter filter;
+            QByteArray got;
+            QByteArray reply;
+            filter.fromNetwork(input.left(cut), &got, &reply);
+            filter.fromNetwork(input.mid(cut), &got, &reply);
+            QVERIFY2(got == data, qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(QString(got.toHex()))));
+            QCOMPARE(reply, QByteArray());
+        }
+    }
+
     // The converter's commands: what we answer, whether the option stands, what the log is told.
     void answers_data()
     {
