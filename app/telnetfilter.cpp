@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(TELNET_BYTE_LOOPS_ONLY)
 #include <tmmintrin.h>
 #define TELNET_SHUFFLES 1
 #endif
