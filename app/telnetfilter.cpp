@@ -65,8 +65,7 @@ void appendSub(QByteArray *out, unsigned char command, const QByteArray &value)
 }
 
 #ifdef TELNET_SHUFFLES
-// Where 0xFF is frequent (binary data, a quarter of the bytes in the worst we meet), even a
-// branchless loop costs about a nanosecond a byte. With SSSE3, 16 bytes go at once: the bytes
+// Where 0xFF is frequent (binary data), even a branchless loop costs about a nanosecond a byte. With SSSE3, 16 bytes go at once: the bytes
 // to double or to drop are found by one compare, and moved into place by a byte shuffle looked
 // up by their 8-bit mask. Checked at run time: a plant's PC may be older than SSSE3.
 struct Shuffles
@@ -112,8 +111,9 @@ __attribute__((target("ssse3"))) inline __m128i shuffled(__m128i v, const unsign
 }
 
 // Every 0xFF of [*p, end) doubled into o, 16 bytes at a time while 16 are left. Each half of 8
-// stores 16 bytes, of which the next store overwrites what is not its own: never past the end
-// of an output twice the input's size, since byte i is written at most at 2i + 1.
+// stores 16 bytes, of which the next store overwrites what is not its own. Never past the end of
+// an output twice the input's size: the 8 bytes from byte i on go out from 2i at most, so their
+// store ends at 2(i + 8) at most.
 __attribute__((target("ssse3"))) char *doubleIacs(const char **p, const char *end, char *o,
                                                   const Shuffles &t)
 {
@@ -235,12 +235,14 @@ void TelnetFilter::fromNetwork(const QByteArray &in, QByteArray *data, QByteArra
         const unsigned char c = uchar(*p);
         switch (m_state) {
         case State::Data: {
-            // Byte by byte: where 0xFF is frequent the runs between are short, and a search
-            // and a copy per run cost more than the loop. Without a branch on 0xFF either: where
-            // it falls at random, such a branch is mispredicted every few bytes, which cost more
-            // than the rest of the loop. Each byte is written, and the output moves on past it
-            // unless it is the first IAC of a pair; the only branch left is taken by a command.
-            // Reckoned in integers: a compiler turns a test of a bool into the very branch.
+            // 16 bytes at a time where SSSE3 is there; what it leaves (the last bytes, a block
+            // with a command) goes byte by byte. Byte by byte: where 0xFF is frequent the runs
+            // between are short, and a search and a copy per run cost more than the loop.
+            // Without a branch on 0xFF either: where it falls at random, such a branch is
+            // mispredicted every few bytes, which cost more than the rest of the loop. Each byte
+            // is written, and the output moves on past it unless it is the first IAC of a pair;
+            // the only branch left is taken by a command. Reckoned in integers: a compiler turns
+            // a test of a bool into the very branch.
             unsigned iacBefore = 0;
 #ifdef TELNET_SHUFFLES
             const Shuffles &table = shuffles();
