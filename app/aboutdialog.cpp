@@ -1,10 +1,10 @@
 #include "aboutdialog.h"
 #include "ui_aboutdialog.h"
 
+#include "vcomdefs.h"
+
 namespace {
 
-// The main window's title carries the same version with a leading "V".
-const char Version[] = "1.0.0";
 // The date of the release build, not of the day the box is opened: the user quotes it to
 // support to say which build they run.
 const char BuildDate[] = "12.07.2024";
@@ -16,7 +16,7 @@ AboutDialog::AboutDialog(QWidget *parent)
     , ui(new Ui::AboutDialog)
 {
     ui->setupUi(this);
-    ui->lbVer->setText(QString::fromLatin1(Version));
+    ui->lbVer->setText(QString::fromLatin1(Vcom::Version));
     ui->lbDateTime->setText(QString::fromLatin1(BuildDate));
 }
 

@@ -2,6 +2,7 @@
 #include "ui_connectdialog.h"
 
 #include "serialports.h"
+#include "vcomdefs.h"
 
 #include <QComboBox>
 #include <QIntValidator>
@@ -27,9 +28,6 @@ void selectData(QComboBox *box, const QVariant &value, const QVariant &fallback)
         index = box->findData(fallback);
     box->setCurrentIndex(index);
 }
-
-const int MinBaud = 50;
-const int MaxBaud = 4000000;
 
 // QIntValidator takes a number too large as half-typed while it has no more digits than the top;
 // no digit typed after it can bring it back into range, so it is refused at once.
@@ -58,8 +56,8 @@ ConnectDialog::ConnectDialog(QWidget *parent)
     ui->cbPortWork->addItems(ports);
     ui->cbPortNull->addItems(ports);
 
-    ui->cbMode->addItem(tr("клиент"), QStringLiteral("client"));
-    ui->cbMode->addItem(tr("сервер"), QStringLiteral("server"));
+    ui->cbMode->addItem(tr("клиент"), Vcom::ClientMode);
+    ui->cbMode->addItem(tr("сервер"), Vcom::ServerMode);
     connect(ui->cbMode, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this] { showMode(); });
 
@@ -68,7 +66,7 @@ ConnectDialog::ConnectDialog(QWidget *parent)
                      460800, 921600})
         ui->cbBaud->addItem(QString::number(rate));
     // Digits only, whatever the system's locale: a group separator would not read back.
-    auto *rates = new RateValidator(MinBaud, MaxBaud, ui->cbBaud);
+    auto *rates = new RateValidator(Vcom::MinBaud, Vcom::MaxBaud, ui->cbBaud);
     QLocale plain = QLocale::c();
     plain.setNumberOptions(QLocale::RejectGroupSeparator);
     rates->setLocale(plain);
@@ -86,13 +84,12 @@ ConnectDialog::ConnectDialog(QWidget *parent)
 
     for (int bits : {5, 6, 7, 8})
         ui->cbDataBits->addItem(QString::number(bits), bits);
-    ui->cbParity->addItem(tr("нет"), QStringLiteral("none"));
-    ui->cbParity->addItem(tr("нечёт"), QStringLiteral("odd"));
-    ui->cbParity->addItem(tr("чёт"), QStringLiteral("even"));
-    ui->cbParity->addItem(tr("маркер"), QStringLiteral("mark"));
-    ui->cbParity->addItem(tr("пробел"), QStringLiteral("space"));
-    for (const char *stop : {"1", "1.5", "2"})
-        ui->cbStopBits->addItem(QLatin1String(stop), QLatin1String(stop));
+    // Shown in the window's language, stored by the names pipes.json uses.
+    const QString parities[] = {tr("нет"), tr("нечёт"), tr("чёт"), tr("маркер"), tr("пробел")};
+    for (int i = 0; i < 5; ++i)
+        ui->cbParity->addItem(parities[i], Vcom::ParityNames[i]);
+    for (const QLatin1String stop : Vcom::StopBitsNames)
+        ui->cbStopBits->addItem(stop, stop);
 
     showModeKeys(QVariantMap());
 }
@@ -105,12 +102,12 @@ ConnectDialog::~ConnectDialog()
 void ConnectDialog::setDataConnect(const QVariantMap &value)
 {
     dataConnect = value;
-    ui->edName->setText(value.value(QStringLiteral("name")).toString());
-    selectPort(ui->cbPortWork, value.value(QStringLiteral("port_work")).toString());
-    selectPort(ui->cbPortNull, value.value(QStringLiteral("port_null")).toString());
-    ui->edIpAddr->setText(value.value(QStringLiteral("ipaddr")).toString());
-    ui->edIpPort->setValue(value.value(QStringLiteral("ipport")).toInt());
-    ui->edNote->setText(value.value(QStringLiteral("note")).toString());
+    ui->edName->setText(value.value(Vcom::Key::Name).toString());
+    selectPort(ui->cbPortWork, value.value(Vcom::Key::PortWork).toString());
+    selectPort(ui->cbPortNull, value.value(Vcom::Key::PortNull).toString());
+    ui->edIpAddr->setText(value.value(Vcom::Key::IpAddr).toString());
+    ui->edIpPort->setValue(value.value(Vcom::Key::IpPort).toInt());
+    ui->edNote->setText(value.value(Vcom::Key::Note).toString());
     showModeKeys(value);
     ui->btAdd->setText(tr("Изменить"));
 }
@@ -118,31 +115,31 @@ void ConnectDialog::setDataConnect(const QVariantMap &value)
 void ConnectDialog::showModeKeys(const QVariantMap &value)
 {
     // A record passes only what differs from the defaults: a missing key shows the default.
-    const auto text = [&value](const char *key) {
-        const QVariant v = value.value(QLatin1String(key));
+    const auto text = [&value](QLatin1String key) {
+        const QVariant v = value.value(key);
         return v.type() == QVariant::String ? v : QVariant();
     };
-    selectData(ui->cbMode, text("mode"), QStringLiteral("client"));
-    const QVariant rfc2217 = value.value(QStringLiteral("rfc2217"));
+    selectData(ui->cbMode, text(Vcom::Key::Mode), Vcom::ClientMode);
+    const QVariant rfc2217 = value.value(Vcom::Key::Rfc2217);
     ui->chkRfc2217->setChecked(rfc2217.type() == QVariant::Bool && rfc2217.toBool());
 
     bool ok = false;
-    const int baud = value.value(QStringLiteral("baud")).toInt(&ok);
-    lastBaud = ok && baud >= MinBaud && baud <= MaxBaud ? baud : 9600;
+    const int baud = value.value(Vcom::Key::Baud).toInt(&ok);
+    lastBaud = ok && baud >= Vcom::MinBaud && baud <= Vcom::MaxBaud ? baud : 9600;
     ui->cbBaud->setCurrentIndex(ui->cbBaud->findText(QString::number(lastBaud)));
     ui->cbBaud->setEditText(QString::number(lastBaud));
 
-    const int dataBits = value.value(QStringLiteral("databits")).toInt(&ok);
+    const int dataBits = value.value(Vcom::Key::DataBits).toInt(&ok);
     selectData(ui->cbDataBits, ok ? QVariant(dataBits) : QVariant(), 8);
-    selectData(ui->cbParity, text("parity"), QStringLiteral("none"));
-    selectData(ui->cbStopBits, text("stopbits"), QStringLiteral("1"));
+    selectData(ui->cbParity, text(Vcom::Key::Parity), Vcom::ParityNames[0]);
+    selectData(ui->cbStopBits, text(Vcom::Key::StopBits), Vcom::StopBitsNames[0]);
     showMode();
 }
 
 void ConnectDialog::showMode()
 {
     // The address means another thing to a server; the captions stay as they always were.
-    const bool server = ui->cbMode->currentData().toString() == QLatin1String("server");
+    const bool server = ui->cbMode->currentData().toString() == Vcom::ServerMode;
     ui->edIpAddr->setToolTip(server ? tr("Адрес, на котором ждать подключений (0.0.0.0 — все адреса)")
                                     : QString());
 }
@@ -163,37 +160,22 @@ QVariantMap ConnectDialog::getDataConnect() const
     return dataConnect;
 }
 
-QString ConnectDialog::portName() const
-{
-    return dataConnect.value(QStringLiteral("port_null")).toString();
-}
-
-QString ConnectDialog::ipAddr() const
-{
-    return dataConnect.value(QStringLiteral("ipaddr")).toString();
-}
-
-int ConnectDialog::ipPort() const
-{
-    return dataConnect.value(QStringLiteral("ipport")).toInt();
-}
-
 void ConnectDialog::on_btAdd_clicked()
 {
     // The address is taken as typed; the spin box already keeps the port in range.
-    dataConnect[QStringLiteral("name")] = ui->edName->text();
-    dataConnect[QStringLiteral("note")] = ui->edNote->text();
-    dataConnect[QStringLiteral("port_work")] = ui->cbPortWork->currentText();
-    dataConnect[QStringLiteral("port_null")] = ui->cbPortNull->currentText();
-    dataConnect[QStringLiteral("ipaddr")] = ui->edIpAddr->text();
-    dataConnect[QStringLiteral("ipport")] = ui->edIpPort->value();
+    dataConnect[Vcom::Key::Name] = ui->edName->text();
+    dataConnect[Vcom::Key::Note] = ui->edNote->text();
+    dataConnect[Vcom::Key::PortWork] = ui->cbPortWork->currentText();
+    dataConnect[Vcom::Key::PortNull] = ui->cbPortNull->currentText();
+    dataConnect[Vcom::Key::IpAddr] = ui->edIpAddr->text();
+    dataConnect[Vcom::Key::IpPort] = ui->edIpPort->value();
     // Always all of them, so the record gets exactly what the form shows.
-    dataConnect[QStringLiteral("mode")] = ui->cbMode->currentData().toString();
-    dataConnect[QStringLiteral("rfc2217")] = ui->chkRfc2217->isChecked();
-    dataConnect[QStringLiteral("baud")] = shownBaud();
-    dataConnect[QStringLiteral("databits")] = ui->cbDataBits->currentData().toInt();
-    dataConnect[QStringLiteral("parity")] = ui->cbParity->currentData().toString();
-    dataConnect[QStringLiteral("stopbits")] = ui->cbStopBits->currentData().toString();
+    dataConnect[Vcom::Key::Mode] = ui->cbMode->currentData().toString();
+    dataConnect[Vcom::Key::Rfc2217] = ui->chkRfc2217->isChecked();
+    dataConnect[Vcom::Key::Baud] = shownBaud();
+    dataConnect[Vcom::Key::DataBits] = ui->cbDataBits->currentData().toInt();
+    dataConnect[Vcom::Key::Parity] = ui->cbParity->currentData().toString();
+    dataConnect[Vcom::Key::StopBits] = ui->cbStopBits->currentData().toString();
     accept();
 }
 

@@ -23,10 +23,6 @@ public:
     void setDataConnect(const QVariantMap &value);
     QVariantMap getDataConnect() const;
 
-    QString portName() const;
-    QString ipAddr() const;
-    int ipPort() const;
-
 private slots:
     void on_btAdd_clicked();
     void on_btCancel_clicked();

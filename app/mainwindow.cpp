@@ -9,8 +9,10 @@
 #include "monitor.h"
 #include "msconfig.h"
 #include "qpipemap.h"
+#include "relayrunner.h"
 #include "serialports.h"
 #include "setupc.h"
+#include "vcomdefs.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -34,7 +36,6 @@ Q_LOGGING_CATEGORY(lcLogPane, "vantrelvcom.log", QtInfoMsg)
 
 namespace {
 
-const char *const kPipesFile = "pipes.json";
 const char *const kHelpUrl = "https://www.vantrel.example/catalog/interface-converters";
 const char *const kPaneStyle = "color:rgb(150,150,150);background-color:rgb(50,50,50);";
 
@@ -51,9 +52,8 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     initResources();
-    QPipeItem::preferPlainDispatcher();
     ui->setupUi(this);
-    setWindowTitle(tr("Vantrel-VCom V1.0.0"));
+    setWindowTitle(tr("Vantrel-VCom V%1").arg(QLatin1String(Vcom::Version)));
     createWidget();
     loadConfig();
     createActions();
@@ -68,27 +68,18 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     if (mapConnection) {
-        mapConnection->saveToFile(QLatin1String(kPipesFile));
-        // Their relays run in our worker threads, which end with us. The settings keep them as
+        mapConnection->saveToFile(QLatin1String(Vcom::PipesFile));
+        // Their relays run in the runner's threads, which end with it. The settings keep them as
         // started, so the next start brings them up again.
-        const QList<QPipeItem *> pipes = mapConnection->getList();
-        for (QPipeItem *pipe : pipes) {
-            if (pipe->isStarted())
-                stopConnection(pipe, false);
-        }
+        const QList<QPipeItem *> pipes = runner->running();
+        for (QPipeItem *pipe : pipes)
+            stopConnection(pipe, false);
         delete mapConnection;
         mapConnection = nullptr;
     }
+    delete runner;
+    runner = nullptr;
     delete ui;
-    // The worker threads are our children: each must have ended before it is destroyed, or the
-    // program dies on the way out. Their connections are stopped by now.
-    for (QThread *thread : qAsConst(threads)) {
-        thread->quit();
-        if (!thread->wait(ThreadWaitMs)) {
-            // Never destroy a running thread: let it go with the process instead.
-            thread->setParent(nullptr);
-        }
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -187,11 +178,17 @@ void MainWindow::createToolBar()
 
 void MainWindow::createObjects()
 {
+    runner = new RelayRunner(this);
+    connect(runner, &RelayRunner::stateChanged, this, &MainWindow::onPipeStateChanged);
+    connect(runner, &RelayRunner::sideChanged, this, &MainWindow::onPipeSideChanged);
+    connect(runner, &RelayRunner::sideRetrying, this, &MainWindow::onPipeRetrying);
+    connect(runner, &RelayRunner::note, this, &MainWindow::onPipeNote);
+    connect(runner, &RelayRunner::countersChanged, this, &MainWindow::onPipeCounters);
     mapConnection = new QPipeMap(this);
     connect(mapConnection, &QPipeMap::sendStatus, this, &MainWindow::onShowStatus);
     connect(mapConnection, &QPipeMap::sendLog, this, &MainWindow::appendToLog);
     sysGetPortList();
-    mapConnection->loadFromFile(QLatin1String(kPipesFile));
+    mapConnection->loadFromFile(QLatin1String(Vcom::PipesFile));
     onViewTable();
     restoreStarted();
 }
@@ -302,7 +299,7 @@ void MainWindow::onViewTable()
 void MainWindow::onUpDateTable()
 {
     const QList<QPipeItem *> list = mapConnection->getList();
-    const int rows = qMin(list.size(), 4);
+    const int rows = qMin(list.size(), Vcom::MaxConnections);
     ui->tbView->setRowCount(rows);
     const auto cell = [](const QString &text) {
         auto *item = new QTableWidgetItem(text);
@@ -322,7 +319,6 @@ void MainWindow::onUpDateTable()
         state->setScaledContents(true);
         state->setAlignment(Qt::AlignRight);
         ui->tbView->setCellWidget(row, 2, state);
-        watchPipe(pipe);
         showState(row, pipe);
 
         ui->tbView->setItem(row, 3, cell(pipe->portWork()));
@@ -339,20 +335,11 @@ void MainWindow::showState(int row, QPipeItem *pipe)
     if (!label)
         return;
     // Stopped; up on both sides; or started and waiting for a side to come (back).
-    const char *picture = !pipe->isStarted()                        ? ":/images/discon33.png"
-                          : pipe->state() == QPipeItem::PipeConnect ? ":/images/con33.png"
-                                                                    : ":/images/delay.png";
+    const char *picture = !runner->isRunning(pipe)                               ? ":/images/discon33.png"
+                          : views.value(pipe).state == QPipeItem::PipeConnect ? ":/images/con33.png"
+                                                                              : ":/images/delay.png";
     label->setPixmap(QPixmap(QLatin1String(picture)));
     label->setToolTip(stateTip(pipe));
-}
-
-void MainWindow::watchPipe(QPipeItem *pipe)
-{
-    connect(pipe, &QPipeItem::stateChanged, this, &MainWindow::onPipeStateChanged, Qt::UniqueConnection);
-    connect(pipe, &QPipeItem::sideChanged, this, &MainWindow::onPipeSideChanged, Qt::UniqueConnection);
-    connect(pipe, &QPipeItem::sideRetrying, this, &MainWindow::onPipeRetrying, Qt::UniqueConnection);
-    connect(pipe, &QPipeItem::note, this, &MainWindow::onPipeNote, Qt::UniqueConnection);
-    connect(pipe, &QPipeItem::countersChanged, this, &MainWindow::onPipeCounters, Qt::UniqueConnection);
 }
 
 QString MainWindow::pipeLabel(QPipeItem *pipe)
@@ -360,10 +347,10 @@ QString MainWindow::pipeLabel(QPipeItem *pipe)
     return QStringLiteral("%1 %2").arg(pipe->id()).arg(pipe->getName());
 }
 
-void MainWindow::onPipeSideChanged(int side, bool up, QString what, QString reason, int retryMs)
+void MainWindow::onPipeSideChanged(QPipeItem *pipe, int side, bool up, const QString &what,
+                                   const QString &reason, int retryMs)
 {
-    auto *pipe = qobject_cast<QPipeItem *>(sender());
-    if (!pipe || side < 0 || side > 1)
+    if (side < 0 || side > 1)
         return;
     PipeView &view = views[pipe];
     view.known[side] = true;
@@ -379,26 +366,22 @@ void MainWindow::onPipeSideChanged(int side, bool up, QString what, QString reas
     refreshPipe(pipe);
 }
 
-void MainWindow::onPipeRetrying(int side, int retryMs)
+void MainWindow::onPipeRetrying(QPipeItem *pipe, int side, int retryMs)
 {
-    auto *pipe = qobject_cast<QPipeItem *>(sender());
-    if (!pipe || side < 0 || side > 1)
+    if (side < 0 || side > 1)
         return;
     views[pipe].nextTry[side] = QDateTime::currentDateTime().addMSecs(retryMs);
     refreshPipe(pipe);
 }
 
-void MainWindow::onPipeNote(QString text)
+void MainWindow::onPipeNote(QPipeItem *pipe, const QString &text)
 {
-    if (auto *pipe = qobject_cast<QPipeItem *>(sender()))
-        appendToLog(tr("%1: %2").arg(pipeLabel(pipe), text));
+    appendToLog(tr("%1: %2").arg(pipeLabel(pipe), text));
 }
 
-void MainWindow::onPipeCounters(qint64 toSocket, qint64 toSerial, qint64 droppedToSocket, qint64 droppedToSerial)
+void MainWindow::onPipeCounters(QPipeItem *pipe, qint64 toSocket, qint64 toSerial, qint64 droppedToSocket,
+                                qint64 droppedToSerial)
 {
-    auto *pipe = qobject_cast<QPipeItem *>(sender());
-    if (!pipe)
-        return;
     PipeView &view = views[pipe];
     view.counts[0] = toSocket;
     view.counts[1] = toSerial;
@@ -419,7 +402,7 @@ QString MainWindow::countsText(const QPipeItem *pipe) const
 
 QString MainWindow::stateTip(QPipeItem *pipe) const
 {
-    if (!pipe->isStarted())
+    if (!runner->isRunning(pipe))
         return tr("Stopped") + QLatin1Char('\n') + countsText(pipe);
     const PipeView view = views.value(pipe);
     QStringList sides;
@@ -438,10 +421,11 @@ QString MainWindow::stateTip(QPipeItem *pipe) const
     return sides.join(QStringLiteral("; ")) + QLatin1Char('\n') + countsText(pipe);
 }
 
-void MainWindow::onPipeStateChanged()
+void MainWindow::onPipeStateChanged(QPipeItem *pipe, int state, bool started)
 {
-    if (auto *pipe = qobject_cast<QPipeItem *>(sender()))
-        refreshPipe(pipe);
+    Q_UNUSED(started)
+    views[pipe].state = state;
+    refreshPipe(pipe);
 }
 
 void MainWindow::refreshPipe(QPipeItem *pipe)
@@ -483,7 +467,7 @@ void MainWindow::on_tbView_itemDoubleClicked(QTableWidgetItem *item)
     dialog->setDataConnect(pipe->getPropertyMap());
     if (dialog->exec() == QDialog::Accepted) {
         // New parameters never apply to a running connection: it is stopped first.
-        if (pipe->isStarted())
+        if (runner->isRunning(pipe))
             stopConnection(pipe);
         pipe->setPropertyMap(dialog->getDataConnect());
         onUpDateTable();
@@ -498,7 +482,7 @@ void MainWindow::on_tbView_itemDoubleClicked(QTableWidgetItem *item)
 void MainWindow::onAddConnect()
 {
     // No id left (a hand-edited file may hold the largest) is a full table as well.
-    if (mapConnection->count() > 3 || mapConnection->nextId() == 0) {
+    if (mapConnection->count() >= Vcom::MaxConnections || mapConnection->nextId() == 0) {
         QMessageBox::critical(this, tr("Добавить соединение"),
                               tr("Невозможно добавить соединение!\nМаксимальное количество 4"),
                               QMessageBox::Ok);
@@ -533,7 +517,7 @@ void MainWindow::onDelConnect()
         != QMessageBox::Yes)
         return;
     // No bridge may go on running without a row in the table.
-    if (pipe->isStarted())
+    if (runner->isRunning(pipe))
         stopConnection(pipe);
     mapConnection->deletePipe(curID);
     onUpDateTable();
@@ -570,7 +554,7 @@ void MainWindow::onStart()
     }
     QPipeItem *pipe = mapConnection->itemById(curID);
     // Started means started, whatever its sides show at the moment: it is bringing them up.
-    if (!pipe || pipe->isStarted()) {
+    if (!pipe || runner->isRunning(pipe)) {
         QMessageBox::warning(this, tr("Запуск соединения"),
                              tr("Не неверный ID или соединение уже запущено!"), QMessageBox::Ok);
         return;
@@ -589,7 +573,7 @@ void MainWindow::onStop()
     }
     QPipeItem *pipe = mapConnection->itemById(curID);
     // A half-open connection is started too, and can be stopped.
-    if (!pipe || !pipe->isStarted()) {
+    if (!pipe || !runner->isRunning(pipe)) {
         QMessageBox::warning(this, tr("Останов соединения"),
                              tr("Не неверный ID или соединение не запущено!"), QMessageBox::Ok);
         return;
@@ -598,55 +582,19 @@ void MainWindow::onStop()
     onUpDateTable();
 }
 
-namespace {
-
-// Runs f in the thread the record lives in and waits for it: the record's port and socket may
-// only be used there. A worker thread never waits for this one, so the wait cannot deadlock.
-template <typename F>
-void inPipeThread(QPipeItem *pipe, F f)
-{
-    QThread *home = pipe->thread();
-    if (home == QThread::currentThread() || !home->isRunning())
-        f();
-    else
-        QMetaObject::invokeMethod(pipe, f, Qt::BlockingQueuedConnection);
-}
-
-} // namespace
-
 void MainWindow::startConnection(QPipeItem *pipe)
 {
-    QThread *thread = threads.value(pipe->id(), nullptr);
-    if (!thread) {
-        thread = new QThread(this);
-        connect(this, &QObject::destroyed, thread, &QThread::quit);
-        threads.insert(pipe->id(), thread);
-    }
-    // The record takes its port, socket and timers along: the relay runs in the worker thread,
-    // and nothing this window does (a setupc.exe run, a modal box, painting) delays a byte.
-    pipe->moveToThread(thread);
+    // What the table shows of it from now on comes from its signals.
+    views[pipe].state = QPipeItem::NotConnect;
     onShowStatus(tr("Started thread: %1").arg(pipe->id()));
-    thread->start(QThread::InheritPriority);
-    watchPipe(pipe);
-    inPipeThread(pipe, [pipe] { pipe->onConnection(); });
+    runner->start(pipe);
 }
 
 void MainWindow::stopConnection(QPipeItem *pipe, bool remember)
 {
-    QThread *home = thread();
-    inPipeThread(pipe, [pipe, home] {
-        pipe->onDisconnection();
-        // Back to the window's thread, so that the worker thread can end and an edit or a save
-        // may use the record here.
-        pipe->moveToThread(home);
-    });
-    QThread *worker = threads.value(pipe->id(), nullptr);
-    if (worker && worker->isRunning()) {
+    if (QThread *worker = runner->threadOf(pipe->id()); worker && worker->isRunning())
         onShowStatus(tr("Quit & Terminate thread: %1").arg(pipe->id()));
-        // Nothing of the connection runs there any more: quit() ends it at once.
-        worker->quit();
-        worker->wait();
-    }
+    runner->stop(pipe);
     if (remember)
         rememberStarted();
 }
@@ -656,7 +604,7 @@ void MainWindow::rememberStarted()
     QList<int> ids;
     const QList<QPipeItem *> pipes = mapConnection->getList();
     for (QPipeItem *pipe : pipes) {
-        if (pipe->isStarted())
+        if (runner->isRunning(pipe))
             ids << pipe->id();
     }
     config->setStarted(ids, QDir::currentPath());
@@ -669,7 +617,7 @@ void MainWindow::restoreStarted()
     const QList<int> ids = config->startedIn(QDir::currentPath());
     for (int id : ids) {
         QPipeItem *pipe = mapConnection->itemById(id);
-        if (pipe && !pipe->isStarted())
+        if (pipe && !runner->isRunning(pipe))
             startConnection(pipe);
     }
     if (!ids.isEmpty()) {
@@ -680,12 +628,12 @@ void MainWindow::restoreStarted()
 
 bool MainWindow::savePipes()
 {
-    if (mapConnection->saveToFile(QLatin1String(kPipesFile)))
+    if (mapConnection->saveToFile(QLatin1String(Vcom::PipesFile)))
         return true;
     const QString folder = QDir::toNativeSeparators(QDir::currentPath());
     QMessageBox::critical(this, tr("Сохранение соединений"),
                           tr("Не удалось записать файл %1 в папке\n%2\nИзменения соединений не сохранены!")
-                              .arg(QLatin1String(kPipesFile), folder),
+                              .arg(QLatin1String(Vcom::PipesFile), folder),
                           QMessageBox::Ok);
     return false;
 }
@@ -701,7 +649,7 @@ void MainWindow::onMonitor()
         return;
     }
     QPipeItem *pipe = mapConnection->itemById(curID);
-    if (!pipe || pipe->state() != QPipeItem::PipeConnect) {
+    if (!pipe || !runner->isRunning(pipe) || views.value(pipe).state != QPipeItem::PipeConnect) {
         QMessageBox::critical(this, tr("Мониторинг соединения"), tr("Соединение не установлено!"),
                               QMessageBox::Ok);
         return;
@@ -714,7 +662,10 @@ void MainWindow::onMonitor()
         monitor->setWindowTitle(tr("Монитор") + QStringLiteral(" \u2014 ") + countsText(pipe));
     };
     showCounts();
-    connect(pipe, &QPipeItem::countersChanged, monitor, showCounts);
+    connect(runner, &RelayRunner::countersChanged, monitor, [showCounts, pipe](QPipeItem *from) {
+        if (from == pipe)
+            showCounts();
+    });
     monitor->exec();
     monitor->deleteLater();
 }

@@ -12,10 +12,10 @@ class QCheckBox;
 class QCloseEvent;
 class QPoint;
 class QTableWidgetItem;
-class QThread;
 class MsConfig;
 class QPipeItem;
 class QPipeMap;
+class RelayRunner;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -30,9 +30,6 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     virtual ~MainWindow();
-
-    // How long the window waits for each worker thread to end when it is destroyed.
-    static const int ThreadWaitMs = 3000;
 
 public slots:
     void onDeviceDialog();
@@ -50,13 +47,15 @@ public slots:
 private slots:
     void on_tbView_itemDoubleClicked(QTableWidgetItem *item);
     void on_tbView_itemClicked(QTableWidgetItem *item);
-    // A connection's state changed in its worker thread: its row's picture follows.
-    void onPipeStateChanged();
-    // A connection's reports from its worker thread: a side down or back, a note, its counters.
-    void onPipeSideChanged(int side, bool up, QString what, QString reason, int retryMs);
-    void onPipeRetrying(int side, int retryMs);
-    void onPipeNote(QString text);
-    void onPipeCounters(qint64 toSocket, qint64 toSerial, qint64 droppedToSocket, qint64 droppedToSerial);
+    // A connection's reports from its worker thread: its state, a side down or back, a note, its
+    // counters.
+    void onPipeStateChanged(QPipeItem *pipe, int state, bool started);
+    void onPipeSideChanged(QPipeItem *pipe, int side, bool up, const QString &what, const QString &reason,
+                           int retryMs);
+    void onPipeRetrying(QPipeItem *pipe, int side, int retryMs);
+    void onPipeNote(QPipeItem *pipe, const QString &text);
+    void onPipeCounters(QPipeItem *pipe, qint64 toSocket, qint64 toSerial, qint64 droppedToSocket,
+                        qint64 droppedToSerial);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -79,10 +78,10 @@ private:
     void onViewTable();
     void onUpDateTable();
 
-    // Gives a connection its worker thread and starts it there.
+    // Starts a connection in its worker thread; its state comes by signal.
     void startConnection(QPipeItem *item);
-    // Closes a connection's bridge, brings the record back to this thread and ends its worker
-    // thread. remember: record the change in the settings, as the user's stop does.
+    // Closes a connection's bridge and ends its worker thread. remember: record the change in the
+    // settings, as the user's stop does.
     void stopConnection(QPipeItem *item, bool remember = true);
     // Records which connections are started, for the next start of the program.
     void rememberStarted();
@@ -92,8 +91,6 @@ private:
     void showState(int row, QPipeItem *item);
     // Shows a connection's picture and tooltip anew, in its row.
     void refreshPipe(QPipeItem *pipe);
-    // Connects a connection's signals to this window, once.
-    void watchPipe(QPipeItem *pipe);
     // The tooltip of a connection's state picture: its sides, and what it carried.
     QString stateTip(QPipeItem *pipe) const;
     // The counters as the tooltip and the monitor's title show them.
@@ -118,13 +115,15 @@ private:
     int curID = -1;
     QCheckBox *a_box = nullptr;
     MsConfig *config = nullptr;
-    QMap<int, QThread *> threads;
+    // Runs the started connections in their worker threads.
+    RelayRunner *runner = nullptr;
     QPipeMap *mapConnection = nullptr;
     QStringList listCOM;
     // What the window knows of each connection, only from its signals: a running connection's
     // members belong to its worker thread.
     struct PipeView
     {
+        int state = 0;
         bool known[2] = {false, false};
         bool up[2] = {false, false};
         QString what[2];

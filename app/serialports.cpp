@@ -1,5 +1,8 @@
 #include "serialports.h"
 
+#include "pipesettings.h"
+#include "sysio.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,6 +32,18 @@ bool leadsToCharDevice(const QString &path)
 
 } // namespace
 #endif
+
+void SerialPorts::setLine(QSerialPort *port, const LineSettings &line)
+{
+    port->setBaudRate(line.baud, QSerialPort::AllDirections);
+    port->setDataBits(QSerialPort::DataBits(line.dataBits));
+    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
+                                                   QSerialPort::EvenParity, QSerialPort::MarkParity,
+                                                   QSerialPort::SpaceParity};
+    port->setParity(parities[int(line.parity)]);
+    const QSerialPort::StopBits stops[] = {QSerialPort::OneStop, SysIo::oneAndHalfStop(), QSerialPort::TwoStop};
+    port->setStopBits(stops[int(line.stopBits)]);
+}
 
 QStringList SerialPorts::portNames()
 {

@@ -1,9 +1,13 @@
-// The serial port names offered to the user, and the device each name opens.
+// The serial port names offered to the user, the device each name opens, and how a port is set
+// for a connection's line.
 #ifndef SERIALPORTS_H
 #define SERIALPORTS_H
 
 #include <QString>
 #include <QStringList>
+
+class QSerialPort;
+struct LineSettings;
 
 class SerialPorts
 {
@@ -17,6 +21,9 @@ public:
     // device, and any other name (a system port such as ttyUSB0, or a full path) passes through
     // unchanged.
     static QString devicePath(const QString &name);
+
+    // Sets a port (open or not) to a connection's line settings.
+    static void setLine(QSerialPort *port, const LineSettings &line);
 
     // The folder holding the virtual port links: $XDG_RUNTIME_DIR/vcom when that variable is
     // set, else /tmp/vcom-<uid>. Empty on Windows, where the ports are the driver's.

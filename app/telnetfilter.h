@@ -4,18 +4,11 @@
 #ifndef TELNETFILTER_H
 #define TELNETFILTER_H
 
+#include "pipesettings.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
-// The settings of a serial line, as a connection stores them.
-struct LineSettings
-{
-    int baud = 9600;
-    int dataBits = 8;
-    QString parity = QStringLiteral("none"); // none, odd, even, mark, space
-    QString stopBits = QStringLiteral("1");  // 1, 1.5, 2
-};
 
 class TelnetFilter
 {

@@ -200,7 +200,7 @@ private slots:
         configure(item, serialPresent ? pair.nullEnd() : pair.nullEnd() + ".absent",
                   peerListening ? peer.port() : closedPort());
         item.onConnection();
-        QCOMPARE(int(item.state()), state);
+        QTRY_COMPARE(int(item.state()), state);
         item.onDisconnection();
         QCOMPARE(item.state(), QPipeItem::NotConnect);
     }
@@ -221,7 +221,7 @@ private slots:
         QPipeItem item("Pipe");
         configure(item, "/nonexistent/tty", peer.port() + offset);
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::NotConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::NotConnect);
         QTest::qWait(50);
         QCOMPARE(peer.clientCount(), 0);
         QCOMPARE(item.toJson().value("ipport").toInt(), peer.port() + offset);
@@ -229,7 +229,7 @@ private slots:
         for (int bad : {0, -1}) {
             configure(item, "/nonexistent/tty", bad);
             item.onConnection();
-            QCOMPARE(item.state(), QPipeItem::NotConnect);
+            QTRY_COMPARE(item.state(), QPipeItem::NotConnect);
         }
     }
 
@@ -245,7 +245,7 @@ private slots:
         QSignalSpy fromSocket(&item, &QPipeItem::readSocketBuffer);
         QVERIFY(fromSerial.isValid() && fromSocket.isValid());
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
         QTRY_COMPARE(peer.clientCount(), 1);
 
         QSerialPort work;
@@ -353,7 +353,7 @@ private slots:
         item.setPropertyMap(map);
         QCOMPARE(baudRateInUse(pair.nullEnd()), -1);
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::SerialConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::SerialConnect);
         QCOMPARE(baudRateInUse(pair.nullEnd()), baud);
         item.onDisconnection();
     }
@@ -408,7 +408,7 @@ private slots:
         QSignalSpy sides(&item, &QPipeItem::sideChanged);
         QVERIFY(sides.isValid());
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
         QTRY_VERIFY(device.hasPendingConnections());
         std::unique_ptr<QTcpSocket> frozen(device.nextPendingConnection());
         // It reads nothing more, so the system's window for it closes.
@@ -444,7 +444,7 @@ private slots:
         QPipeItem item("Pipe");
         configure(item, pair.nullEnd(), peer.port());
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
         QSerialPort work;
         QVERIFY(openWork(work, pair));
         const QByteArray data = pattern(256 * 1024, 2);
@@ -465,7 +465,7 @@ private slots:
         QPipeItem item("Pipe");
         configure(item, pair.nullEnd(), peer.port());
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
         QTRY_COMPARE(peer.clientCount(), 1);
         QSerialPort work;
         QVERIFY(openWork(work, pair));
@@ -521,7 +521,7 @@ private slots:
         QSignalSpy changes(&item, &QPipeItem::stateChanged);
         QVERIFY(changes.isValid());
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
         QTRY_VERIFY(device.hasPendingConnections());
         std::unique_ptr<QTcpSocket> client(device.nextPendingConnection());
         QSerialPort work;
@@ -587,7 +587,7 @@ private slots:
         configure(item, pair.nullEnd(), ntohs(at.sin_port));
         QSignalSpy fromSerial(&item, &QPipeItem::readSerialBuffer);
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::SerialConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::SerialConnect);
         QSerialPort work;
         QVERIFY(openWork(work, pair));
         work.write("meanwhile");
@@ -629,7 +629,7 @@ private slots:
         QPipeItem item("Pipe");
         configure(item, pair.nullEnd(), device.serverPort());
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
         QTRY_VERIFY(device.hasPendingConnections());
         std::unique_ptr<QTcpSocket> client(device.nextPendingConnection());
         QSerialPort work;
@@ -675,7 +675,7 @@ private slots:
         QPipeItem item("Pipe");
         configure(item, "/nonexistent/tty", device.serverPort());
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::SocketConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::SocketConnect);
         auto *socket = item.findChild<QTcpSocket *>();
         QVERIFY(socket);
         QCOMPARE(intOption(socket, SOL_SOCKET, SO_KEEPALIVE), 1);
@@ -708,7 +708,7 @@ private slots:
         QPipeItem item("Pipe");
         configure(item, pair.nullEnd(), peer.port());
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
         QTRY_COMPARE(peer.clientCount(), 1);
         QSignalSpy gone(peer.client(), &QTcpSocket::disconnected);
 

@@ -141,9 +141,6 @@ private slots:
                                    {"port_work", ports.first()}, {"port_null", ports.first()},
                                    {"ipaddr", "192.168.0.225"},  {"ipport", 50200}};
         compareTyped(result, withLine(expected, DefaultValues));
-        QCOMPARE(dialog.portName(), ports.first());
-        QCOMPARE(dialog.ipAddr(), QString("192.168.0.225"));
-        QCOMPARE(dialog.ipPort(), 50200);
     }
 
     void editShowsAndReturnsConnection_data()

@@ -146,7 +146,7 @@ private slots:
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
         QCOMPARE(w->statusBar()->currentMessage(), QString("Статус: Started thread: 1"));
-        QVERIFY(showsConnected(*w, 0));
+        QTRY_VERIFY(showsConnected(*w, 0));
 
         // 4. the user's program on COM-WORK gets its bytes echoed
         QSerialPort work;
@@ -194,7 +194,7 @@ private slots:
         // and it still works
         clickRow(*again, 0);
         action(*again, "actStart")->trigger();
-        QVERIFY(showsConnected(*again, 0));
+        QTRY_VERIFY(showsConnected(*again, 0));
         work.write("again");
         QCOMPARE(readAtLeast(work, 5), QByteArray("again"));
         action(*again, "actStop")->trigger();

@@ -198,7 +198,7 @@ private slots:
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
-        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
         QTRY_COMPARE(peer.clientCount(), 1);
         Blocks fromSerial(record(*w, 1), &QPipeItem::readSerialBuffer);
         QVERIFY(fromSerial.isValid());
@@ -265,7 +265,7 @@ private slots:
         action(*w, "actStart")->trigger();
         ++m_faults;
         QCOMPARE(status(*w), QString("Статус: Started thread: 1"));
-        QCOMPARE(record(*w, 1)->state(), QPipeItem::SerialConnect);
+        QTRY_COMPARE(record(*w, 1)->state(), QPipeItem::SerialConnect);
         QVERIFY(showsPicture(*w, 0, ":/images/delay.png"));
 
         // The serial side is open: what the user writes is read, dropped and counted.
@@ -323,7 +323,7 @@ private slots:
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
-        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
         QTRY_COMPARE(peer.clientCount(), 1);
 
         auto work = std::make_unique<WorkPort>();
@@ -390,7 +390,7 @@ private slots:
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
-        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
         QTRY_COMPARE(peer.clientCount(), 1);
 
         WorkPort work;
@@ -444,7 +444,7 @@ private slots:
         const int workMark = work.got.size();
         action(*w, "actStart")->trigger();
         QCOMPARE(status(*w), QString("Статус: Started thread: 1"));
-        QCOMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(record(*w, 1)->state(), QPipeItem::PipeConnect);
         QTRY_COMPARE(peer.clientCount(), 2);
         probeBothWays(peer, peerMark, peer.client(1), work, workMark, pump.sentUp, pump.sentDown, 55);
     }
@@ -470,7 +470,7 @@ private slots:
         for (int i = 0; i < n; ++i) {
             clickRow(*w, i);
             action(*w, "actStart")->trigger();
-            QCOMPARE(record(*w, i + 1)->state(), QPipeItem::PipeConnect);
+            QTRY_COMPARE(record(*w, i + 1)->state(), QPipeItem::PipeConnect);
             QTRY_COMPARE(peers[i]->clientCount(), 1);
             records << record(*w, i + 1);
             threads << records.last()->thread();

@@ -316,8 +316,8 @@ private slots:
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
         QCOMPARE(status(*w), QString("Статус: Started thread: 1"));
-        QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::PipeConnect);
-        QVERIFY(showsConnected(*w, 0));
+        QTRY_COMPARE(collection(*w)->itemById(1)->state(), QPipeItem::PipeConnect);
+        QTRY_VERIFY(showsConnected(*w, 0));
         QCOMPARE(workers(*w).size(), 1);
         QThread *thread = workers(*w).first();
         QVERIFY(thread->isRunning());
@@ -350,7 +350,7 @@ private slots:
 
         // start again: the same thread
         action(*w, "actStart")->trigger();
-        QVERIFY(showsConnected(*w, 0));
+        QTRY_VERIFY(showsConnected(*w, 0));
         QCOMPARE(workers(*w), QList<QThread *>({thread}));
         QVERIFY(thread->isRunning());
 
@@ -358,7 +358,7 @@ private slots:
         clickRow(*w, 1);
         action(*w, "actStart")->trigger();
         QCOMPARE(status(*w), QString("Статус: Started thread: 2"));
-        QCOMPARE(collection(*w)->itemById(2)->state(), QPipeItem::NotConnect);
+        QTRY_COMPARE(collection(*w)->itemById(2)->state(), QPipeItem::NotConnect);
         QVERIFY(!showsConnected(*w, 1));
         QCOMPARE(workers(*w).size(), 2);
 
@@ -375,7 +375,7 @@ private slots:
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
-        QCOMPARE(collection(*w)->itemById(1)->state(), QPipeItem::SerialConnect);
+        QTRY_COMPARE(collection(*w)->itemById(1)->state(), QPipeItem::SerialConnect);
         QVERIFY(showsPicture(*w, 0, ":/images/delay.png"));
         // started, waiting for its peer: not started twice, not watched, but stopped
         Box box;
@@ -405,7 +405,7 @@ private slots:
         auto w = makeWindow();
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
-        QVERIFY(showsPicture(*w, 0, ":/images/con33.png"));
+        QTRY_VERIFY(showsPicture(*w, 0, ":/images/con33.png"));
         QTRY_VERIFY(device.hasPendingConnections());
         std::unique_ptr<QTcpSocket> client(device.nextPendingConnection());
         client->disconnectFromHost();
@@ -539,7 +539,7 @@ private slots:
         auto w = makeWindow();
         QVERIFY(collection(*w)->itemById(1)->isStarted());
         QVERIFY(!collection(*w)->itemById(2)->isStarted());
-        QVERIFY(showsPicture(*w, 0, ":/images/con33.png"));
+        QTRY_VERIFY(showsPicture(*w, 0, ":/images/con33.png"));
         QTRY_COMPARE(peer.clientCount(), 2);
         w.reset();
         // the same list in another folder belongs to another pipes.json

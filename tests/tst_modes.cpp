@@ -74,7 +74,7 @@ private slots:
         QVERIFY(notes.isValid());
         item.onConnection();
         // Listening with no peer: the port is up, the socket side waits.
-        QCOMPARE(item.state(), QPipeItem::SerialConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::SerialConnect);
         QSerialPort work;
         work.setPortName(pair.workEnd());
         QVERIFY(work.open(QIODevice::ReadWrite));

@@ -280,7 +280,7 @@ private slots:
         item.setPropertyMap({{"id", 1}, {"name", "m"}, {"port_work", "COM-WORK"}, {"port_null", pair.nullEnd()},
                              {"ipaddr", "127.0.0.1"}, {"ipport", int(peer.port())}});
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
         QTRY_COMPARE(peer.clientCount(), 1);
         QSerialPort work;
         work.setPortName(pair.workEnd());

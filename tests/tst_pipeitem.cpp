@@ -162,18 +162,6 @@ private slots:
         copy.setPropertyMap(item.getPropertyMap());
         QCOMPARE(copy.toJson(), expected);
     }
-
-    void plainSettersLeaveTheLiveValues()
-    {
-        // The table reads the fields, the file and the bridge read the properties.
-        QPipeItem item("Pipe");
-        item.fromJson(sample());
-        item.setIpAddr("192.168.1.1");
-        item.setIpPort(1);
-        QCOMPARE(item.getIpAddr(), QString("192.168.1.1"));
-        QCOMPARE(item.toJson().value("ipaddr").toString(), QString("127.0.0.1"));
-        QCOMPARE(item.toJson().value("ipport").toInt(), 50200);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestPipeItem)

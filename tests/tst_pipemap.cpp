@@ -198,7 +198,7 @@ private slots:
         QCOMPARE(log.count(), 1);
         QCOMPARE(log.at(0).at(0).toString(),
                  QString("Connection 1 \"Котёл\": \"baud\" cannot be 0; the default is used"));
-        QCOMPARE(map.itemById(2)->mode(), QPipeItem::Server);
+        QCOMPARE(map.itemById(2)->mode(), PipeSettings::Server);
         map.saveToFile(path("again.json"));
         QByteArray expected = file;
         expected.replace("        \"baud\": 0,\n", "");

@@ -158,7 +158,7 @@ private slots:
         item.setPropertyMap({{"id", 1}, {"name", "n"}, {"port_work", workName}, {"port_null", nullName},
                              {"ipaddr", "127.0.0.1"}, {"ipport", peer.port()}});
         item.onConnection();
-        QCOMPARE(item.state(), QPipeItem::PipeConnect);
+        QTRY_COMPARE(item.state(), QPipeItem::PipeConnect);
         QTRY_COMPARE(peer.clientCount(), 1);
         QSerialPort work;
         work.setPortName(SerialPorts::devicePath(workName));

@@ -26,6 +26,9 @@ QByteArray feed(TelnetFilter &filter, const QByteArray &input, QByteArray *reply
 
 } // namespace
 
+Q_DECLARE_METATYPE(Vcom::Parity)
+Q_DECLARE_METATYPE(Vcom::StopBits)
+
 class TestTelnet : public QObject
 {
     Q_OBJECT
@@ -136,26 +139,30 @@ private slots:
 
     void lineCommands_data()
     {
+        using Vcom::Parity;
+        using Vcom::StopBits;
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("dataBits");
-        QTest::addColumn<QString>("parity");
-        QTest::addColumn<QString>("stopBits");
+        QTest::addColumn<Parity>("parity");
+        QTest::addColumn<StopBits>("stopBits");
         QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("19200 7 even 2") << 19200 << 7 << "even" << "2"
+        QTest::newRow("19200 7 even 2") << 19200 << 7 << Parity::Even << StopBits::Two
             << hex("fffa2c0100004b00fff0 fffa2c0207fff0 fffa2c0303fff0 fffa2c0402fff0");
-        QTest::newRow("0xFF in the baud") << 65535 << 8 << "space" << "1.5"
+        QTest::newRow("0xFF in the baud") << 65535 << 8 << Parity::Space << StopBits::OneAndHalf
             << hex("fffa2c010000ffffffff fff0 fffa2c0208fff0 fffa2c0305fff0 fffa2c0403fff0");
-        QTest::newRow("odd, mark") << 115200 << 5 << "odd" << "1"
+        QTest::newRow("odd, mark") << 115200 << 5 << Parity::Odd << StopBits::One
             << hex("fffa2c010001c200fff0 fffa2c0205fff0 fffa2c0302fff0 fffa2c0401fff0");
-        QTest::newRow("unknown values asked") << 0 << 9 << "?" << "3"
-            << hex("fffa2c0100000000fff0 fffa2c0200fff0 fffa2c0300fff0 fffa2c0400fff0");
+        QTest::newRow("mark") << 9600 << 8 << Parity::Mark << StopBits::One
+            << hex("fffa2c0100002580fff0 fffa2c0208fff0 fffa2c0304fff0 fffa2c0401fff0");
+        QTest::newRow("unknown values asked") << 0 << 9 << Parity::None << StopBits::One
+            << hex("fffa2c0100000000fff0 fffa2c0200fff0 fffa2c0301fff0 fffa2c0401fff0");
     }
     void lineCommands()
     {
         QFETCH(int, baud);
         QFETCH(int, dataBits);
-        QFETCH(QString, parity);
-        QFETCH(QString, stopBits);
+        QFETCH(Vcom::Parity, parity);
+        QFETCH(Vcom::StopBits, stopBits);
         QFETCH(QByteArray, reply);
         TelnetFilter filter(LineSettings{baud, dataBits, parity, stopBits});
         filter.start();

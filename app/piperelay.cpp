@@ -1,0 +1,499 @@
+#include "piperelay.h"
+
+#include "peerlistener.h"
+#include "relayreports.h"
+#include "relaytap.h"
+#include "serialports.h"
+#include "sysio.h"
+
+#include <QHostAddress>
+#include <QMetaMethod>
+#include <QPointer>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+// What the device holds, in a buffer of just that size: readAll() grows and shrinks a larger one,
+// which costs a copy of each read once the monitor keeps earlier reads alive.
+QByteArray readBuffered(QIODevice *device)
+{
+    const qint64 size = device->bytesAvailable();
+    QByteArray data(int(size), Qt::Uninitialized);
+    const qint64 got = size > 0 ? device->read(data.data(), size) : 0;
+    if (got < size)
+        data.resize(int(qMax<qint64>(got, 0)));
+    return data;
+}
+
+} // namespace
+
+PipeRelay::PipeRelay(QObject *parent)
+    : QObject(parent)
+    , serial(new QSerialPort(this))
+    , socket(new QTcpSocket(this))
+    , listener(new PeerListener(this))
+    , telnetWait(new QTimer(this))
+    , countTimer(new QTimer(this))
+    , serialRetry(new QTimer(this))
+    , socketRetry(new QTimer(this))
+    , connectTimeout(new QTimer(this))
+    , serialWatch(new QTimer(this))
+{
+    // The I/O objects and timers are children, so that moving the relay to a worker thread moves
+    // them too, and the relay runs there.
+    connect(serial, &QSerialPort::readyRead, this, &PipeRelay::onSerialRead, Qt::DirectConnection);
+    connect(socket, &QTcpSocket::readyRead, this, &PipeRelay::onSocketRead, Qt::DirectConnection);
+    connect(listener, &PeerListener::peerArrived, this, &PipeRelay::takePeer);
+    connect(serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        onSerialError(int(error));
+    });
+    connect(socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState st) {
+        onSocketState(int(st));
+    });
+    connect(socket, &QAbstractSocket::connected, this, [this] {
+        connectTimeout->stop();
+        socketUp();
+    });
+    // Told while the socket still has its descriptor: a reset is then told from a close.
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        socketResetByPeer = error == QAbstractSocket::RemoteHostClosedError && SysIo::peerReset(socketCopy);
+    }, Qt::DirectConnection);
+    // A held direction reads again as soon as the side it writes to has drained below the bound.
+    connect(socket, &QIODevice::bytesWritten, this, [this] {
+        if (serialHeld && socket->bytesToWrite() < Backlog)
+            onSerialRead();
+    });
+    connect(serial, &QIODevice::bytesWritten, this, [this] {
+        if (socketHeld && serial->bytesToWrite() < Backlog)
+            onSocketRead();
+    });
+
+    for (QTimer *timer : {serialRetry, socketRetry, connectTimeout, telnetWait})
+        timer->setSingleShot(true);
+    connect(serialRetry, &QTimer::timeout, this, &PipeRelay::openSerial);
+    serialWatch->setInterval(SerialWatchMs);
+    connect(serialWatch, &QTimer::timeout, this, [this] {
+        if (serial->isOpen() && !closingSerial && SysIo::deviceGone(serial))
+            serialLost();
+    });
+    connect(socketRetry, &QTimer::timeout, this, [this] {
+        if (m_run.mode == PipeSettings::Server)
+            listen();
+        else
+            connectSocket();
+    });
+    connect(connectTimeout, &QTimer::timeout, this, [this] {
+        // Unanswered: given up here, so the state change below brings the next try.
+        if (socket->state() != QAbstractSocket::ConnectedState) {
+            connectTimedOut = true;
+            socket->abort();
+        }
+    });
+    telnetWait->setInterval(TelnetAnswerMs);
+    connect(telnetWait, &QTimer::timeout, this, [this] {
+        if (telnet && !telnet->comPortAgreed() && !telnetRefusalTold) {
+            telnetRefusalTold = true;
+            emit note(tr("RFC 2217: the peer does not answer the COM port option; data flows, the line settings are not sent"));
+        }
+    });
+    countTimer->setInterval(CountEveryMs);
+    connect(countTimer, &QTimer::timeout, this, [this] { reportCounters(); });
+}
+
+PipeRelay::~PipeRelay()
+{
+    m_started = false;
+    dropSocketCopy();
+    // Closing them below must not call back into a relay half destroyed.
+    serial->disconnect(this);
+    socket->disconnect(this);
+    delete serial;
+    delete socket;
+}
+
+void PipeRelay::start(const PipeSettings &settings)
+{
+    m_run = settings;
+    m_started = true;
+    serialDelayMs = FirstRetryMs;
+    socketDelayMs = FirstRetryMs;
+    reports.reset();
+    telnetRefusalTold = false;
+    countTimer->start();
+    reportCounters(true);
+    openSerial();
+    if (m_run.mode == PipeSettings::Server)
+        listen();
+    else
+        connectSocket();
+    updateState(true);
+}
+
+void PipeRelay::stop()
+{
+    m_started = false;
+    serialRetry->stop();
+    socketRetry->stop();
+    connectTimeout->stop();
+    telnetWait->stop();
+    listener->close();
+    // Cleared first: a side going down wakes a held direction, which has nothing to do now.
+    serialHeld = false;
+    socketHeld = false;
+    closeSerial();
+    closeSocket();
+    telnet.reset();
+    updateState(true);
+    if (countTimer->isActive()) {
+        countTimer->stop();
+        reportCounters(true);
+    }
+}
+
+void PipeRelay::openSerial()
+{
+    serialRetry->stop();
+    if (!m_started)
+        return;
+    if (serial->isOpen())
+        closeSerial();
+    // The name is resolved at every try: a virtual port that comes back may lead elsewhere.
+    serial->setPortName(SerialPorts::devicePath(m_run.portNull));
+    SerialPorts::setLine(serial, m_run.line);
+    // Bounded, so that a held direction stops taking bytes from the port; large enough that a
+    // burst is taken in one read.
+    serial->setReadBufferSize(Backlog);
+    if (serial->open(QIODevice::ReadWrite)) {
+        serialDelayMs = FirstRetryMs;
+        serialWatch->start();
+        reportSide(SerialSide, true, QString(), 0);
+        // Bytes held for the port may go now.
+        if (socketHeld)
+            onSocketRead();
+    } else {
+        const QString reason = RelayReports::serialReason(serial);
+        reportSide(SerialSide, false, reason, retryLater(serialRetry, &serialDelayMs));
+    }
+    updateState();
+}
+
+void PipeRelay::closeSerial()
+{
+    if (!serial->isOpen() || closingSerial)
+        return;
+    // Flushing and closing a port whose device is gone fail in turn, and report it: those
+    // reports must not start another close from within this one.
+    closingSerial = true;
+    serialWatch->stop();
+    // Nothing waits for a port that is being closed: what it still holds is dropped. The port
+    // keeps its unwritten bytes across a close, so they are cleared first.
+    m_droppedToSerial += serial->bytesToWrite();
+    serial->clear();
+    serial->close();
+    closingSerial = false;
+}
+
+void PipeRelay::onSerialError(int error)
+{
+    // A port whose device is gone (its pair removed, an adapter pulled) fails every read or
+    // write at once and is asked again at once, for good: close it and open it again later.
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || closingSerial
+        || !serial->isOpen() || !SysIo::deviceGone(serial))
+        return;
+    serialLost();
+}
+
+void PipeRelay::serialLost()
+{
+    closeSerial();
+    reportSide(SerialSide, false, tr("gone"), retryLater(serialRetry, &serialDelayMs));
+    updateState();
+    // Bytes held for the port are dropped now rather than kept stale.
+    if (socketHeld)
+        onSocketRead();
+}
+
+void PipeRelay::connectSocket()
+{
+    socketRetry->stop();
+    if (!m_started)
+        return;
+    // A port outside the valid range (only a hand-edited file holds one) must not be cut to
+    // 16 bits and reach some other service: that side then simply never connects.
+    if (m_run.ipPort < 1 || m_run.ipPort > 65535) {
+        reportSide(SocketSide, false, tr("no such TCP port"), 0);
+        return;
+    }
+    dropSocketCopy();
+    if (socket->state() != QAbstractSocket::UnconnectedState) {
+        // A socket still closing from before cannot start a new connection.
+        closingSocket = true;
+        socket->abort();
+        closingSocket = false;
+    }
+    // Bounded, so that a held direction lets the TCP window close instead of piling up here.
+    socket->setReadBufferSize(Backlog);
+    connectTimeout->start(ConnectTimeoutMs);
+    connectTimedOut = false;
+    socketResetByPeer = false;
+    socketWasUp = false;
+    socket->connectToHost(m_run.ipAddr, quint16(m_run.ipPort), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+void PipeRelay::closeSocket()
+{
+    // First: the connection ends only with its last descriptor.
+    dropSocketCopy();
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    closingSocket = true;
+    if (socket->bytesToWrite() > 0 || SysIo::holdsUnsent(socket)) {
+        // A peer that stopped reading would see a graceful close only after taking all that.
+        m_droppedToSocket += socket->bytesToWrite();
+        SysIo::resetOnClose(socket);
+    } else {
+        socket->disconnectFromHost();
+    }
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
+    closingSocket = false;
+}
+
+// Where dialling out and being dialled end: the same relay from here on.
+void PipeRelay::socketUp()
+{
+    socketDelayMs = FirstRetryMs;
+    socketResetByPeer = false;
+    socketWasUp = true;
+    dropSocketCopy();
+    socketCopy = SysIo::keepCopy(socket->socketDescriptor());
+    // Relayed bytes are small interactive messages more often than bulk: send at once.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    SysIo::setKeepAlive(socket, KeepAliveIdleS, KeepAliveIntervalS, KeepAliveCount, UnackedTimeoutMs);
+    if (m_run.rfc2217) {
+        telnet.reset(new TelnetFilter(m_run.line));
+        socket->write(telnet->start());
+        socket->flush();
+        telnetWait->start();
+    }
+    reportSide(SocketSide, true, QString(), 0);
+    updateState();
+}
+
+void PipeRelay::dropSocketCopy()
+{
+    SysIo::dropCopy(socketCopy);
+    socketCopy = -1;
+}
+
+QString PipeRelay::peerName() const
+{
+    return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+}
+
+void PipeRelay::listen()
+{
+    socketRetry->stop();
+    if (!m_started)
+        return;
+    bool worthRetry = false;
+    const QString why = listener->listenOn(m_run.ipAddr, m_run.ipPort, &worthRetry);
+    if (why.isEmpty())
+        reportSide(SocketSide, false, tr("waiting for a peer"), 0);
+    else
+        reportSide(SocketSide, false, why, worthRetry ? retryLater(socketRetry, &socketDelayMs) : 0);
+}
+
+void PipeRelay::takePeer(qintptr descriptor)
+{
+    if (socket->state() != QAbstractSocket::UnconnectedState) {
+        // A modem that redials after a silent drop must not be locked out by its own dead
+        // connection: the newcomer wins.
+        const QString old = peerName();
+        dropSocketCopy();
+        closingSocket = true;
+        socket->abort();
+        closingSocket = false;
+        telnet.reset();
+        emit note(tr("TCP peer %1 replaced by a new one").arg(old));
+    }
+    socket->setReadBufferSize(Backlog);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        SysIo::closeDescriptor(descriptor);
+        return;
+    }
+    socketUp();
+}
+
+void PipeRelay::onSocketState(int socketState)
+{
+    if (socketState == QAbstractSocket::UnconnectedState) {
+        dropSocketCopy();
+        connectTimeout->stop();
+        telnetWait->stop();
+        telnet.reset();
+        if (m_started && !closingSocket) {
+            const QString reason = RelayReports::socketReason(socket, connectTimedOut, socketResetByPeer, socketWasUp);
+            if (m_run.mode == PipeSettings::Server)
+                reportSide(SocketSide, false, tr("%1; waiting for a peer").arg(reason), 0);
+            else
+                reportSide(SocketSide, false, reason, retryLater(socketRetry, &socketDelayMs));
+        }
+    }
+    updateState();
+    // Bytes held for a peer that is gone are dropped now rather than kept stale.
+    if (socketState == QAbstractSocket::UnconnectedState && serialHeld)
+        onSerialRead();
+}
+
+int PipeRelay::retryLater(QTimer *timer, int *delayMs)
+{
+    if (!m_started)
+        return 0;
+    if (timer->isActive())
+        return timer->interval();
+    timer->start(*delayMs);
+    *delayMs = qMin(*delayMs * 2, int(LastRetryMs));
+    return timer->interval();
+}
+
+void PipeRelay::reportSide(Side side, bool up, const QString &reason, int retryMs)
+{
+    if (!m_started)
+        return;
+    switch (reports.judge(side, up, reason, retryMs, LastRetryMs)) {
+    case RelayReports::Quiet:
+        return;
+    case RelayReports::Retry:
+        emit sideRetrying(int(side), retryMs);
+        return;
+    case RelayReports::Tell:
+        break;
+    }
+    QString what = side == SerialSide ? m_run.portNull : QStringLiteral("%1:%2").arg(m_run.ipAddr).arg(m_run.ipPort);
+    if (side == SocketSide && m_run.mode == PipeSettings::Server)
+        what += tr(" (server)");
+    emit sideChanged(int(side), up, what, reason, retryMs);
+}
+
+void PipeRelay::reportCounters(bool always)
+{
+    const qint64 toSocket = m_relayedToSocket.load();
+    const qint64 toSerial = m_relayedToSerial.load();
+    const qint64 lostToSocket = m_droppedToSocket.load();
+    const qint64 lostToSerial = m_droppedToSerial.load();
+    const qint64 sum = toSocket + toSerial + lostToSocket + lostToSerial;
+    if (sum == countedSum && !always)
+        return;
+    countedSum = sum;
+    emit countersChanged(toSocket, toSerial, lostToSocket, lostToSerial);
+}
+
+void PipeRelay::updateState(bool forceSignal)
+{
+    int bits = NotConnect;
+    if (serial->isOpen())
+        bits |= SerialConnect;
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        bits |= SocketConnect;
+    if (m_state.exchange(bits) != bits || forceSignal)
+        emit stateChanged(bits, m_started.load());
+}
+
+// The relay slots never wait: a wait inside a readyRead handler lets the other side's data
+// pile up unseen and, under two-way traffic, stalls the relay for good. Writes are queued by
+// the I/O objects and pushed out at once with a non-blocking flush(). Neither direction queues
+// more than about Backlog: above that it stops reading until the other side has drained.
+
+void PipeRelay::onSerialRead()
+{
+    if (!serial->isOpen())
+        return;
+    const bool toSocket = socket->state() == QAbstractSocket::ConnectedState;
+    serialHeld = toSocket && socket->bytesToWrite() >= Backlog;
+    if (serialHeld)
+        return;
+    const QByteArray data = readBuffered(serial);
+    if (data.isEmpty())
+        return;
+    // One signal for the whole read; the monitor cuts its lines itself.
+    watch(SerialSide, data);
+    if (toSocket) {
+        socket->write(telnet ? TelnetFilter::toNetwork(data) : data);
+        socket->flush();
+        m_relayedToSocket += data.size();
+    } else {
+        // The peer is down: bytes meant for it are dropped, never sent stale on its return.
+        m_droppedToSocket += data.size();
+    }
+}
+
+void PipeRelay::onSocketRead()
+{
+    if (!socket->isOpen())
+        return;
+    const bool toSerial = serial->isOpen();
+    socketHeld = toSerial && serial->bytesToWrite() >= Backlog;
+    if (socketHeld)
+        return;
+    QByteArray data = readBuffered(socket);
+    if (telnet && !data.isEmpty())
+        data = fromTelnet(data);
+    if (data.isEmpty())
+        return;
+    watch(SocketSide, data);
+    if (toSerial) {
+        serial->write(data);
+        serial->flush();
+        m_relayedToSerial += data.size();
+    } else {
+        m_droppedToSerial += data.size();
+    }
+}
+
+void PipeRelay::watch(Side side, const QByteArray &data)
+{
+    static const QMetaMethod told[] = {QMetaMethod::fromSignal(&PipeRelay::readSerialBuffer),
+                                       QMetaMethod::fromSignal(&PipeRelay::readSocketBuffer),
+                                       QMetaMethod::fromSignal(&PipeRelay::blockRead)};
+    if (!isSignalConnected(told[side]) && !isSignalConnected(told[2]))
+        return;
+    if (!tap) {
+        // The relay is destroyed in the application's thread, where the reads are told: the
+        // pointer cannot go stale while they are.
+        const QPointer<PipeRelay> self(this);
+        tap = new RelayTap([self](const QVector<RelayTap::Read> &reads) {
+            for (const RelayTap::Read &read : reads) {
+                if (!self)
+                    return;
+                if (read.side == SerialSide)
+                    emit self->readSerialBuffer(read.data);
+                else
+                    emit self->readSocketBuffer(read.data);
+                emit self->blockRead(read.side, read.data, read.atMs);
+            }
+        }, this);
+    }
+    tap->add(side, data);
+}
+
+QByteArray PipeRelay::fromTelnet(const QByteArray &raw)
+{
+    QByteArray data;
+    QByteArray reply;
+    telnet->fromNetwork(raw, &data, &reply);
+    if (!reply.isEmpty()) {
+        socket->write(reply);
+        socket->flush();
+    }
+    const QStringList notes = telnet->takeNotes();
+    for (const QString &text : notes)
+        emit note(tr("RFC 2217: %1").arg(text));
+    if (telnet->comPortRefused() && !telnetRefusalTold) {
+        telnetRefusalTold = true;
+        emit note(tr("RFC 2217: the peer refuses the COM port option; data flows, the line settings are not sent"));
+    }
+    return data;
+}

@@ -1,0 +1,89 @@
+#include "sysio.h"
+
+#include <QTcpSocket>
+
+#include <fcntl.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+void SysIo::preferPlainDispatcher()
+{
+    // Read by each QThread as it starts, for every thread but the main one.
+    if (!qEnvironmentVariableIsSet("QT_NO_THREADED_GLIB"))
+        qputenv("QT_NO_THREADED_GLIB", "1");
+}
+
+bool SysIo::deviceGone(QSerialPort *port)
+{
+    // The library reports a full output queue (EAGAIN) as a resource error too, so the error
+    // alone does not tell; a hung-up terminal does.
+    pollfd pfd{int(port->handle()), 0, 0};
+    return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+QSerialPort::StopBits SysIo::oneAndHalfStop()
+{
+    return QSerialPort::TwoStop;
+}
+
+void SysIo::setKeepAlive(QTcpSocket *socket, int idleS, int intervalS, int count, int unackedMs)
+{
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const int fd = int(socket->socketDescriptor());
+    if (fd == -1)
+        return;
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalS, sizeof intervalS);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    // Keep-alive only probes an idle link; bytes in flight to a peer that vanished are
+    // otherwise retried for some fifteen minutes.
+    const unsigned int unacked = unsigned(unackedMs);
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof unacked);
+}
+
+void SysIo::resetOnClose(QTcpSocket *socket)
+{
+    const int fd = int(socket->socketDescriptor());
+    if (fd == -1)
+        return;
+    linger now{};
+    now.l_onoff = 1;
+    now.l_linger = 0;
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+}
+
+bool SysIo::holdsUnsent(QTcpSocket *socket)
+{
+    int queued = 0;
+    return ::ioctl(int(socket->socketDescriptor()), SIOCOUTQNSD, &queued) == 0 && queued > 0;
+}
+
+int SysIo::keepCopy(qintptr descriptor)
+{
+    return descriptor == -1 ? -1 : ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+}
+
+void SysIo::dropCopy(int copy)
+{
+    if (copy != -1)
+        ::close(copy);
+}
+
+bool SysIo::peerReset(int copy)
+{
+    // The library reports a reset and a close alike, as the remote host closing.
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return copy != -1 && ::getsockopt(copy, IPPROTO_TCP, TCP_INFO, &info, &size) == 0
+           && info.tcpi_state == TCP_CLOSE;
+}
+
+void SysIo::closeDescriptor(qintptr descriptor)
+{
+    ::close(int(descriptor));
+}
