@@ -4,6 +4,8 @@
 
 #include "monitor.h"
 #include "qpipemap.h"
+#include "relayrunner.h"
+#include "vcomdefs.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -31,10 +33,9 @@ namespace {
 
 // Bridge mode: a QPipeItem on each given pty slave and the TCP port, until stdin closes or
 // SIGTERM. It runs as the program runs its started connections: each record (with its port,
-// socket and timers) in a worker thread of its own, started and stopped there by blocking
-// queued calls from the main thread, which stands for the window's thread. Lines on stdin ask
-// the main thread to be held up ("block busy|sleep <ms>"), as the window is by a setupc.exe
-// run or long painting.
+// socket and timers) in a worker thread of its own, started and stopped by the RelayRunner of
+// the main thread, which stands for the window's thread. Lines on stdin ask the main thread to
+// be held up ("block busy|sleep <ms>"), as the window is by a setupc.exe run or long painting.
 
 int g_termPipe[2] = {-1, -1};
 
@@ -134,79 +135,57 @@ int runBridge(int argc, char **argv)
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 
-    // As the window does, before its relays' threads start.
-    QPipeItem::preferPlainDispatcher();
     // One record per pty, each in a worker thread of its own, as the program runs its started
-    // connections. Each thread is declared before its record: the record is destroyed first,
-    // back in this thread by then.
-    struct Relay
-    {
-        QThread thread;
-        QPipeItem item{QStringLiteral("Pipe")};
-    };
-    std::vector<std::unique_ptr<Relay>> relays;
+    // connections.
+    std::vector<std::unique_ptr<QPipeItem>> relays;
     for (size_t k = 0; k < ptys.size(); ++k) {
-        relays.emplace_back(new Relay);
-        QPipeItem &item = relays.back()->item;
-        QVariantMap map{{QStringLiteral("id"), int(k) + 1},
-                        {QStringLiteral("name"), QStringLiteral("b%1").arg(k + 1)},
-                        {QStringLiteral("port_work"), QStringLiteral("x")},
-                        {QStringLiteral("port_null"), ptys[k]},
-                        {QStringLiteral("ipaddr"), QStringLiteral("127.0.0.1")},
-                        {QStringLiteral("ipport"), port}};
+        relays.emplace_back(new QPipeItem(QStringLiteral("Pipe")));
+        QVariantMap map{{Vcom::Key::Id, int(k) + 1},
+                        {Vcom::Key::Name, QStringLiteral("b%1").arg(k + 1)},
+                        {Vcom::Key::PortWork, QStringLiteral("x")},
+                        {Vcom::Key::PortNull, ptys[k]},
+                        {Vcom::Key::IpAddr, QStringLiteral("127.0.0.1")},
+                        {Vcom::Key::IpPort, port}};
         if (server)
-            map.insert(QStringLiteral("mode"), QStringLiteral("server"));
+            map.insert(Vcom::Key::Mode, Vcom::ServerMode);
         if (rfc2217)
-            map.insert(QStringLiteral("rfc2217"), true);
-        item.setPropertyMap(map);
+            map.insert(Vcom::Key::Rfc2217, true);
+        relays.back()->setPropertyMap(map);
     }
 
-    // "connected" once every record has both sides up: a server only when the peer has dialled
-    // in, which the driver does once it reads "ready".
+    // "ready" once every record has started (a server then listens), with the event dispatchers
+    // of the main and the first relay thread (QT_NO_GLIB and QT_NO_THREADED_GLIB decide them, read
+    // as each thread starts); "connected" once every
+    // record has both sides up: a server only when the peer has dialled in, which the driver does
+    // once it reads "ready".
+    RelayRunner runner;
+    int startedCount = 0;
     bool connectedTold = false;
-    auto tellConnected = [&relays, &connectedTold]() {
-        if (connectedTold)
-            return;
-        for (const std::unique_ptr<Relay> &r : relays) {
-            if (r->item.state() != QPipeItem::PipeConnect)
-                return;
-        }
-        connectedTold = true;
-        say("connected");
-    };
-    for (std::unique_ptr<Relay> &r : relays) {
-        QObject::connect(&r->item, &QPipeItem::stateChanged, &app, tellConnected);
-        r->item.moveToThread(&r->thread);
-        r->thread.start();
-        QPipeItem *item = &r->item;
-        QMetaObject::invokeMethod(item, [item] { item->onConnection(); },
-                                  Qt::BlockingQueuedConnection);
-    }
-    QThread *home = QThread::currentThread();
-    auto stopRelays = [&relays, home]() {
-        for (std::unique_ptr<Relay> &r : relays) {
-            QPipeItem *item = &r->item;
-            QMetaObject::invokeMethod(item,
-                                      [item, home] {
-                                          item->onDisconnection();
-                                          item->moveToThread(home);
-                                      },
-                                      Qt::BlockingQueuedConnection);
-            r->thread.quit();
-            r->thread.wait();
-        }
-    };
+    QObject::connect(&runner, &RelayRunner::stateChanged, &app,
+                     [&](QPipeItem *, int, bool started) {
+                         if (started && startedCount < int(relays.size()) && ++startedCount == int(relays.size()))
+                             say(std::string("ready ") + app.eventDispatcher()->metaObject()->className() + " "
+                                 + runner.threadOf(1)->eventDispatcher()->metaObject()->className());
+                         if (connectedTold || startedCount < int(relays.size()))
+                             return;
+                         for (const std::unique_ptr<QPipeItem> &r : relays) {
+                             if (r->state() != QPipeItem::PipeConnect)
+                                 return;
+                         }
+                         connectedTold = true;
+                         say("connected");
+                     });
+    for (std::unique_ptr<QPipeItem> &r : relays)
+        runner.start(r.get());
 
     // The monitor lives in this thread and the records in their relays': their blocks come
     // queued, as in the program.
     std::unique_ptr<Monitor> monitor;
     if (watched) {
         monitor.reset(new Monitor);
-        for (std::unique_ptr<Relay> &r : relays) {
-            QObject::connect(&r->item, &QPipeItem::readSerialBuffer, monitor.get(),
-                             &Monitor::onShowSerial);
-            QObject::connect(&r->item, &QPipeItem::readSocketBuffer, monitor.get(),
-                             &Monitor::onShowSocket);
+        for (std::unique_ptr<QPipeItem> &r : relays) {
+            QObject::connect(r.get(), &QPipeItem::readSerialBuffer, monitor.get(), &Monitor::onShowSerial);
+            QObject::connect(r.get(), &QPipeItem::readSocketBuffer, monitor.get(), &Monitor::onShowSocket);
         }
         monitor->show();
     }
@@ -234,14 +213,10 @@ int runBridge(int argc, char **argv)
         }
     });
 
-    // The driver reports which event dispatcher each thread got (QT_NO_GLIB and
-    // QT_NO_THREADED_GLIB decide it, read when each thread starts).
-    say(std::string("ready ") + app.eventDispatcher()->metaObject()->className() + " "
-        + relays.front()->thread.eventDispatcher()->metaObject()->className());
-    tellConnected();
     const int rc = app.exec();
     monitor.reset();
-    stopRelays();
+    for (std::unique_ptr<QPipeItem> &r : relays)
+        runner.stop(r.get());
     return rc;
 }
 
