@@ -28,14 +28,31 @@ class TestMonitor : public QObject
     Q_OBJECT
 
 private:
-    // The lines shown once the blocks received so far have been turned into lines.
-    static QStringList lines(Monitor &monitor)
+    // The lines shown once the blocks received so far have been turned into lines, with their
+    // times.
+    static QStringList timedLines(Monitor &monitor)
     {
         monitor.showPending();
         const auto *list = monitor.findChild<QListWidget *>("listWidget");
         QStringList all;
         for (int i = 0; i < list->count(); ++i)
             all << list->item(i)->text();
+        return all;
+    }
+
+    // A line without its time; one that does not start with a time is marked, so that it
+    // compares unequal.
+    static QString untimed(const QString &line)
+    {
+        static const QRegularExpression time("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ");
+        return time.match(line).hasMatch() ? line.mid(13) : "(no time) " + line;
+    }
+
+    static QStringList lines(Monitor &monitor)
+    {
+        QStringList all = timedLines(monitor);
+        for (QString &line : all)
+            line = untimed(line);
         return all;
     }
 
@@ -172,14 +189,16 @@ private slots:
                 list->setItemDelegate(new QStyledItemDelegate(list));
             monitor.resize(600, 400);
             monitor.show();
-            monitor.onShowSocket(QByteArray(9000, 'A'));
-            monitor.onShowSerial("AT+GMR\r\nsecond line\nthird");
-            monitor.onShowSocket("reply " + QByteArray(400, 'x') + "\nline two " + QByteArray(300, 'y') + "\n\xd0\x9f\xd1\x83\n");
+            // The same times in both windows.
+            const qint64 at = 1700000000123;
+            monitor.onShowBlock(1, QByteArray(9000, 'A'), at);
+            monitor.onShowBlock(0, "AT+GMR\r\nsecond line\nthird", at);
+            monitor.onShowBlock(1, "reply " + QByteArray(400, 'x') + "\nline two " + QByteArray(300, 'y') + "\n\xd0\x9f\xd1\x83\n", at);
             // taller than the view
             QByteArray rows;
             for (int i = 0; i < 60; ++i)
                 rows += "row " + QByteArray::number(i) + ' ' + QByteArray(200, 'r') + '\n';
-            monitor.onShowSocket(rows);
+            monitor.onShowBlock(1, rows, at + 1);
             monitor.showPending();
             list->horizontalScrollBar()->setValue(scrolledRight);
             QCOMPARE(list->horizontalScrollBar()->value(), scrolledRight);
@@ -210,7 +229,7 @@ private slots:
         emit traffic.readSerialBuffer("a");
         emit traffic.readSocketBuffer("b");
         QTRY_COMPARE(list->count(), 2);
-        QCOMPARE(list->item(1)->text(), QString("[TCP] 0x62 b"));
+        QCOMPARE(untimed(list->item(1)->text()), QString("[TCP] 0x62 b"));
     }
 
     void keepsOnlyNewestLines()
