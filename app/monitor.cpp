@@ -24,9 +24,10 @@ namespace {
 
 const char hexDigits[] = "0123456789abcdef";
 
-// "HH:mm:ss.zzz " of the local time at ms since the epoch.
+// The size of "HH:mm:ss.zzz ".
 constexpr int TimeSize = 13;
 
+// Writes "HH:mm:ss.zzz " of the local time at ms since the epoch.
 void writeTime(char *out, qint64 ms)
 {
     // Local time is looked up once a second: it costs more than formatting a small block. The
