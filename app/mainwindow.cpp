@@ -655,16 +655,13 @@ void MainWindow::onMonitor()
         return;
     }
     auto *monitor = new Monitor(this);
-    connect(pipe, &QPipeItem::readSerialBuffer, monitor, &Monitor::onShowSerial);
-    connect(pipe, &QPipeItem::readSocketBuffer, monitor, &Monitor::onShowSocket);
-    // The title counts what the connection carried, live.
-    const auto showCounts = [this, monitor, pipe] {
-        monitor->setWindowTitle(tr("Монитор") + QStringLiteral(" \u2014 ") + countsText(pipe));
-    };
-    showCounts();
-    connect(runner, &RelayRunner::countersChanged, monitor, [showCounts, pipe](QPipeItem *from) {
+    connect(pipe, &QPipeItem::blockRead, monitor, &Monitor::onShowBlock);
+    // The title names the connection and counts what it carried, live.
+    monitor->setConnection(pipeLabel(pipe));
+    monitor->setCounts(countsText(pipe));
+    connect(runner, &RelayRunner::countersChanged, monitor, [this, monitor, pipe](QPipeItem *from) {
         if (from == pipe)
-            showCounts();
+            monitor->setCounts(countsText(pipe));
     });
     monitor->exec();
     monitor->deleteLater();

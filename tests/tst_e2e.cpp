@@ -158,7 +158,9 @@ private slots:
 
         // 5. the monitor shows both directions
         QStringList lines;
+        QString title;
         whenModal([&](QWidget *monitor) {
+            title = monitor->windowTitle();
             auto *list = monitor->findChild<QListWidget *>("listWidget");
             work.write("AB");
             waitUntil([list] { return list->count() >= 2; }, 10000);
@@ -167,7 +169,16 @@ private slots:
             monitor->findChild<QAbstractButton *>("pushButton")->click();
         });
         action(*w, "actMonitor")->trigger();
+        // Each line starts with its block's time.
+        static const QRegularExpression timed("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ");
+        QCOMPARE(lines.size(), 2);
+        for (QString &line : lines) {
+            QVERIFY2(timed.match(line).hasMatch(), qPrintable(line));
+            line = line.mid(13);
+        }
         QCOMPARE(lines, QStringList({"[VCOM] 0x41 0x42 AB", "[TCP] 0x41 0x42 AB"}));
+        // it names the connection, then what it carried so far
+        QVERIFY2(title.startsWith(QString("Монитор \u2014 1 Стенд \u2014 ")), qPrintable(title));
         QCOMPARE(readAtLeast(work, 2), QByteArray("AB"));
 
         // 6. stop, switch start at logon on, and leave through "Выход"
