@@ -100,6 +100,8 @@ void PipeSettings::readModeKeys(const QVariantMap &map, QStringList *problems)
     };
     pick(Key::Parity, ParityNames, &line.parity);
     pick(Key::StopBits, StopBitsNames, &line.stopBits);
+    if (map.contains(Key::Allow))
+        allow = map.value(Key::Allow).toStringList();
 }
 
 PipeSettings PipeSettings::fromJson(const QJsonObject &obj, QStringList *problems)
@@ -154,6 +156,8 @@ QJsonObject PipeSettings::toJson() const
         obj.insert(Key::Parity, ParityNames[int(line.parity)]);
     if (line.stopBits != defaults.stopBits)
         obj.insert(Key::StopBits, StopBitsNames[int(line.stopBits)]);
+    if (!allow.isEmpty())
+        obj.insert(Key::Allow, QJsonArray::fromStringList(allow));
     return obj;
 }
 
@@ -166,6 +170,8 @@ QVariantMap PipeSettings::toMap() const
             map.insert(it.key(), it.value().toInt());
         else if (it.value().isBool())
             map.insert(it.key(), it.value().toBool());
+        else if (it.value().isArray())
+            map.insert(it.key(), it.value().toVariant().toStringList());
         else
             map.insert(it.key(), it.value().toString());
     }

@@ -46,6 +46,9 @@ public:
     Mode mode = Client;
     bool rfc2217 = false;
     LineSettings line;
+    // Server mode: who may connect, as addresses ("192.0.2.7") and networks ("198.51.100.0/24",
+    // "2001:db8::/32"); empty means any peer.
+    QStringList allow;
 
     // An element of pipes.json. A text or number of the wrong type reads as empty or 0; a mode or
     // line key that cannot be used keeps its default, and *problems gets a line naming it.

@@ -36,6 +36,8 @@ constexpr QLatin1String Baud("baud");
 constexpr QLatin1String DataBits("databits");
 constexpr QLatin1String Parity("parity");
 constexpr QLatin1String StopBits("stopbits");
+// Server mode: the addresses and networks that may connect; none means any peer.
+constexpr QLatin1String Allow("allow");
 } // namespace Key
 
 // The values of "mode".
