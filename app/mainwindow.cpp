@@ -8,6 +8,7 @@
 #include "exitdialog.h"
 #include "monitor.h"
 #include "msconfig.h"
+#include "pipelog.h"
 #include "qpipemap.h"
 #include "relayrunner.h"
 #include "serialports.h"
@@ -182,11 +183,13 @@ void MainWindow::createObjects()
     connect(runner, &RelayRunner::stateChanged, this, &MainWindow::onPipeStateChanged);
     connect(runner, &RelayRunner::sideChanged, this, &MainWindow::onPipeSideChanged);
     connect(runner, &RelayRunner::sideRetrying, this, &MainWindow::onPipeRetrying);
-    connect(runner, &RelayRunner::note, this, &MainWindow::onPipeNote);
     connect(runner, &RelayRunner::countersChanged, this, &MainWindow::onPipeCounters);
+    pipeLog = new PipeLog(this);
+    pipeLog->follow(runner);
+    connect(pipeLog, &PipeLog::line, this, &MainWindow::appendToLog);
     mapConnection = new QPipeMap(this);
     connect(mapConnection, &QPipeMap::sendStatus, this, &MainWindow::onShowStatus);
-    connect(mapConnection, &QPipeMap::sendLog, this, &MainWindow::appendToLog);
+    pipeLog->follow(mapConnection);
     sysGetPortList();
     mapConnection->loadFromFile(QLatin1String(Vcom::PipesFile));
     onViewTable();
@@ -342,11 +345,6 @@ void MainWindow::showState(int row, QPipeItem *pipe)
     label->setToolTip(stateTip(pipe));
 }
 
-QString MainWindow::pipeLabel(QPipeItem *pipe)
-{
-    return QStringLiteral("%1 %2").arg(pipe->id()).arg(pipe->getName());
-}
-
 void MainWindow::onPipeSideChanged(QPipeItem *pipe, int side, bool up, const QString &what,
                                    const QString &reason, int retryMs)
 {
@@ -358,11 +356,6 @@ void MainWindow::onPipeSideChanged(QPipeItem *pipe, int side, bool up, const QSt
     view.what[side] = what;
     view.reason[side] = reason;
     view.nextTry[side] = retryMs > 0 ? QDateTime::currentDateTime().addMSecs(retryMs) : QDateTime();
-    QString line = up ? tr("%1: %2 up").arg(pipeLabel(pipe), what)
-                      : tr("%1: %2 down: %3").arg(pipeLabel(pipe), what, reason);
-    if (!up && retryMs > 0)
-        line += tr("; next try in %1 s").arg((retryMs + 500) / 1000);
-    appendToLog(line);
     refreshPipe(pipe);
 }
 
@@ -372,11 +365,6 @@ void MainWindow::onPipeRetrying(QPipeItem *pipe, int side, int retryMs)
         return;
     views[pipe].nextTry[side] = QDateTime::currentDateTime().addMSecs(retryMs);
     refreshPipe(pipe);
-}
-
-void MainWindow::onPipeNote(QPipeItem *pipe, const QString &text)
-{
-    appendToLog(tr("%1: %2").arg(pipeLabel(pipe), text));
 }
 
 void MainWindow::onPipeCounters(QPipeItem *pipe, qint64 toSocket, qint64 toSerial, qint64 droppedToSocket,
@@ -657,7 +645,7 @@ void MainWindow::onMonitor()
     auto *monitor = new Monitor(this);
     connect(pipe, &QPipeItem::blockRead, monitor, &Monitor::onShowBlock);
     // The title names the connection and counts what it carried, live.
-    monitor->setConnection(pipeLabel(pipe));
+    monitor->setConnection(PipeLog::label(pipe));
     monitor->setCounts(countsText(pipe));
     connect(runner, &RelayRunner::countersChanged, monitor, [this, monitor, pipe](QPipeItem *from) {
         if (from == pipe)

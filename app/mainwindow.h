@@ -13,6 +13,7 @@ class QCloseEvent;
 class QPoint;
 class QTableWidgetItem;
 class MsConfig;
+class PipeLog;
 class QPipeItem;
 class QPipeMap;
 class RelayRunner;
@@ -47,13 +48,12 @@ public slots:
 private slots:
     void on_tbView_itemDoubleClicked(QTableWidgetItem *item);
     void on_tbView_itemClicked(QTableWidgetItem *item);
-    // A connection's reports from its worker thread: its state, a side down or back, a note, its
-    // counters.
+    // A connection's reports from its worker thread: its state, a side down or back, its counters.
+    // Their log lines come from pipeLog.
     void onPipeStateChanged(QPipeItem *pipe, int state, bool started);
     void onPipeSideChanged(QPipeItem *pipe, int side, bool up, const QString &what, const QString &reason,
                            int retryMs);
     void onPipeRetrying(QPipeItem *pipe, int side, int retryMs);
-    void onPipeNote(QPipeItem *pipe, const QString &text);
     void onPipeCounters(QPipeItem *pipe, qint64 toSocket, qint64 toSerial, qint64 droppedToSocket,
                         qint64 droppedToSerial);
 
@@ -95,8 +95,6 @@ private:
     QString stateTip(QPipeItem *pipe) const;
     // The counters as the tooltip and the monitor's title show them.
     QString countsText(const QPipeItem *pipe) const;
-    // The start of a connection's log lines: its id and name.
-    static QString pipeLabel(QPipeItem *pipe);
     // Appends a line to the log pane.
     void appendToLog(const QString &text);
     int idOfRow(int row) const;
@@ -117,6 +115,8 @@ private:
     MsConfig *config = nullptr;
     // Runs the started connections in their worker threads.
     RelayRunner *runner = nullptr;
+    // The log lines of the connections and of pipes.json, the same as the service writes.
+    PipeLog *pipeLog = nullptr;
     QPipeMap *mapConnection = nullptr;
     QStringList listCOM;
     // What the window knows of each connection, only from its signals: a running connection's
