@@ -1,0 +1,32 @@
+// The program's command line: run the service of a folder, or ask the running one something.
+#ifndef SERVICEOPTIONS_H
+#define SERVICEOPTIONS_H
+
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+
+class ServiceOptions
+{
+    Q_DECLARE_TR_FUNCTIONS(ServiceOptions)
+
+public:
+    enum Command { Run, Status, Start, Stop, Reload, Help, Version, Invalid };
+
+    Command command = Invalid;
+    // The folder as given (or the default one), and as the channel knows it: empty when it is
+    // no folder.
+    QString folder;
+    QString canonicalFolder;
+    // The connection of Start and Stop.
+    int id = 0;
+    // Why the command line is refused (Invalid).
+    QString error;
+    // What --help prints.
+    QString helpText;
+
+    // args: the whole command line, the program first. Needs no application object.
+    static ServiceOptions parse(const QStringList &args);
+};
+
+#endif // SERVICEOPTIONS_H
