@@ -12,6 +12,8 @@
 #include "qpipemap.h"
 #include "relayrunner.h"
 #include "serialports.h"
+#include "servicechannel.h"
+#include "servicewatch.h"
 #include "setupc.h"
 #include "vcomdefs.h"
 
@@ -187,6 +189,7 @@ void MainWindow::createObjects()
     pipeLog = new PipeLog(this);
     pipeLog->follow(runner);
     connect(pipeLog, &PipeLog::line, this, &MainWindow::appendToLog);
+    watchService();
     mapConnection = new QPipeMap(this);
     connect(mapConnection, &QPipeMap::sendStatus, this, &MainWindow::onShowStatus);
     pipeLog->follow(mapConnection);
@@ -194,6 +197,28 @@ void MainWindow::createObjects()
     mapConnection->loadFromFile(QLatin1String(Vcom::PipesFile));
     onViewTable();
     restoreStarted();
+}
+
+void MainWindow::watchService()
+{
+    // The service of the default folder may hold the ports of our connections: when it answers,
+    // the pane lists its connections, and a connection of ours that waits for a port it holds
+    // says so instead of "busy".
+    serviceWatch = new ServiceWatch(this);
+    connect(serviceWatch, &ServiceWatch::line, this, &MainWindow::appendToLog);
+    pipeLog->setPortHolder([this](const QString &portNull) { return serviceWatch->holderOf(portNull); });
+    connect(serviceWatch, &ServiceWatch::answered, this, [this] {
+        const QList<QPipeItem *> pipes = runner->running();
+        for (QPipeItem *pipe : pipes) {
+            const PipeView &view = views[pipe];
+            const QString holder = serviceWatch->holderOf(pipe->portNull());
+            if (view.known[0] && !view.up[0] && !holder.isEmpty()) {
+                appendToLog(PipeLog::sideLine(pipe, false, view.what[0], holder, 0));
+                refreshPipe(pipe);
+            }
+        }
+    });
+    serviceWatch->ask(ServiceChannel::defaultFolder());
 }
 
 void MainWindow::onShowStatus(QString state)
@@ -401,7 +426,7 @@ QString MainWindow::stateTip(QPipeItem *pipe) const
             sides << tr("%1 up").arg(view.what[side]);
             continue;
         }
-        QString text = tr("%1 down: %2").arg(view.what[side], view.reason[side]);
+        QString text = tr("%1 down: %2").arg(view.what[side], pipeLog->shownReason(pipe, side, view.reason[side]));
         if (view.nextTry[side].isValid())
             text += tr(", next try at %1").arg(view.nextTry[side].toString(QStringLiteral("HH:mm:ss")));
         sides << text;

@@ -14,6 +14,7 @@ class QPoint;
 class QTableWidgetItem;
 class MsConfig;
 class PipeLog;
+class ServiceWatch;
 class QPipeItem;
 class QPipeMap;
 class RelayRunner;
@@ -72,6 +73,8 @@ private:
     void createToolBar();
     void createWidget();
     void createObjects();
+    // Asks the service of the default folder, without waiting, which connections it runs.
+    void watchService();
     bool sysDeleteAll();
     void sysGetPortList();
     void setAutoRun(bool on);
@@ -117,6 +120,7 @@ private:
     RelayRunner *runner = nullptr;
     // The log lines of the connections and of pipes.json, the same as the service writes.
     PipeLog *pipeLog = nullptr;
+    ServiceWatch *serviceWatch = nullptr;
     QPipeMap *mapConnection = nullptr;
     QStringList listCOM;
     // What the window knows of each connection, only from its signals: a running connection's
