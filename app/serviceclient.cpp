@@ -19,9 +19,8 @@ ServiceClient::ServiceClient(QObject *parent)
         m_socket->write(m_request);
     });
     connect(m_socket, &QLocalSocket::readyRead, this, &ServiceClient::onRead);
-    // An answer followed at once by the close is read before the close counts.
+    // An answer followed at once by the close was read on readyRead, before the close.
     const auto closed = [this] {
-        onRead();
         if (!m_done)
             finish({}, tr("служба папки %1 закрыла канал, не ответив").arg(m_folder));
     };

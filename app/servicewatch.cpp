@@ -40,6 +40,9 @@ void ServiceWatch::ask(const QString &folder)
     connect(client, &ServiceClient::failed, client, &QObject::deleteLater);
     connect(client, &ServiceClient::answered, this, [this, client](const QJsonObject &answer) {
         client->deleteLater();
+        // Refused (too many clients at once, say): nothing is known.
+        if (answer.contains(QLatin1String("error")))
+            return;
         const QJsonArray connections = answer.value(QLatin1String("connections")).toArray();
         m_held.clear();
         // A service runs four at most; more is not our service's answer, and is not shown.

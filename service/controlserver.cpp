@@ -12,6 +12,9 @@
 
 namespace {
 
+// Set on a client while the rest of a line over the bound is passed over.
+const char *const kTooLong = "tooLong";
+
 QByteArray lineOf(const QJsonObject &answer)
 {
     return QJsonDocument(answer).toJson(QJsonDocument::Compact) + '\n';
@@ -62,8 +65,8 @@ bool ControlServer::listen(const QString &canonicalFolder, QString *why)
         *why = tr("служба папки %1 уже запускается: %2 занят").arg(canonicalFolder, place + QStringLiteral(".lock"));
         return false;
     }
-    // Nobody answers there: what is left of a service that ended without cleaning up.
-    QLocalServer::removeServer(place);
+    // Nobody answers there. A socket file left by a service that ended without cleaning up is
+    // replaced: the library makes the socket aside and renames it into its place.
     if (!m_server.listen(place)) {
         *why = tr("канал %1 не открыт: %2").arg(place, m_server.errorString());
         return false;
@@ -92,7 +95,9 @@ void ControlServer::onNewConnection()
             continue;
         }
         ++m_clients;
-        connect(client, &QObject::destroyed, this, [this] { --m_clients; });
+        // At once, not when the object goes: a client that leaves makes room for the next one
+        // even within the same turn of the event loop.
+        connect(client, &QLocalSocket::disconnected, this, [this] { --m_clients; });
         connect(client, &QLocalSocket::readyRead, this, [this, client] { serve(client); });
         connect(client, &QLocalSocket::bytesWritten, this, [this, client] { serve(client); });
         serve(client);
@@ -104,18 +109,26 @@ void ControlServer::serve(QLocalSocket *client)
     if (client->state() != QLocalSocket::ConnectedState)
         return;
     while (client->bytesToWrite() < MaxUnread) {
+        // A line over the bound is not kept: its bytes are passed over up to its end, and only
+        // then answered, so that the client reads the answer as it would any other.
+        const bool tooLong = client->property(kTooLong).toBool();
         if (!client->canReadLine()) {
-            if (client->bytesAvailable() > ServiceChannel::MaxLine)
-                refuse(client, tr("строка длиннее %1 байт").arg(ServiceChannel::MaxLine));
+            if (tooLong || client->bytesAvailable() > ServiceChannel::MaxLine) {
+                client->setProperty(kTooLong, true);
+                client->skip(client->bytesAvailable());
+            }
             return;
         }
         QByteArray line = client->readLine(ServiceChannel::MaxLine + 2);
         line.chop(1);
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line.trimmed().isEmpty())
+        if (!tooLong && line.trimmed().isEmpty())
             continue;
-        client->write(lineOf(answerLine(line)));
+        client->setProperty(kTooLong, false);
+        const QJsonObject answer = tooLong ? QJsonObject{{QStringLiteral("error"), tr("строка длиннее %1 байт").arg(ServiceChannel::MaxLine)}}
+                                           : answerLine(line);
+        client->write(lineOf(answer));
         if (auto *deadline = client->findChild<QTimer *>(QStringLiteral("deadline")))
             deadline->start(LineTimeoutMs);
         // The handler may have taken a while (a reload): the client may be gone meanwhile.

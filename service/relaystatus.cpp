@@ -13,8 +13,9 @@ RelayStatus::RelayStatus(RelayRunner *runner, QObject *parent)
     m_clock.start();
     connect(runner, &RelayRunner::stateChanged, this, [this](QPipeItem *pipe, int state, bool started) {
         View &view = viewOf(pipe);
-        // A new start tells its sides afresh; a stop leaves nothing of them to tell.
-        if (started != view.started)
+        // A stop leaves nothing of the sides to tell. (A start tells them afresh, some of them
+        // before its own state: they are kept.)
+        if (!started && view.started)
             std::fill(std::begin(view.sides), std::end(view.sides), Side());
         view.state = state;
         view.started = started;

@@ -290,17 +290,19 @@ private slots:
         QTemporaryDir dir;
         Link kept, edited, added;
         QVERIFY(kept.setUp() && edited.setUp() && added.setUp());
-        QTcpServer editedBefore;
-        QVERIFY(editedBefore.listen(QHostAddress::LocalHost));
+        // Where 2 dialled before its edit, and where 3 dials: each sees its connection end.
+        QTcpServer editedBefore, removed;
+        QVERIFY(editedBefore.listen(QHostAddress::LocalHost) && removed.listen(QHostAddress::LocalHost));
         const QString file = dir.filePath("pipes.json");
         QVERIFY(writeJson(file, {pipe(1, kept.pair.nullEnd(), kept.device.serverPort()),
                                  pipe(2, edited.pair.nullEnd(), editedBefore.serverPort()),
-                                 pipe(3, dir.filePath("gone"), closedPort())}));
+                                 pipe(3, dir.filePath("gone"), removed.serverPort())}));
         Service s(dir.path());
         QVERIFY(s.start());
         QVERIFY(kept.accept() && s.relaying(1));
-        QVERIFY(waitUntil([&] { return editedBefore.hasPendingConnections(); }, 10000));
+        QVERIFY(waitUntil([&] { return editedBefore.hasPendingConnections() && removed.hasPendingConnections(); }, 10000));
         std::unique_ptr<QTcpSocket> before(editedBefore.nextPendingConnection());
+        std::unique_ptr<QTcpSocket> gone(removed.nextPendingConnection());
 
         // 1 as it was, 2 to another device, 3 gone, 4 new.
         QVERIFY(writeJson(file, {pipe(1, kept.pair.nullEnd(), kept.device.serverPort()),
@@ -310,6 +312,7 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, "перечитан " + QFileInfo(file).canonicalFilePath() + ": новых 1, изменённых 1, удалённых 1, без изменений 1\n");
         QVERIFY(waitUntil([&] { return before->state() == QAbstractSocket::UnconnectedState; }, 5000));
+        QVERIFY(waitUntil([&] { return gone->state() == QAbstractSocket::UnconnectedState; }, 5000));
         QVERIFY(edited.accept() && s.relaying(2));
         QVERIFY(added.accept() && s.relaying(4));
         QVERIFY(kept.relays(5));
@@ -501,7 +504,8 @@ private slots:
                                     {"endpoint", "x"}, {"running", false}});
         QTest::newRow("50 connections, long names")
             << QJsonDocument(QJsonObject{{"ok", true}, {"connections", many}}).toJson(QJsonDocument::Compact) + '\n' << 4;
-        QTest::newRow("2 MiB without an end") << QByteArray(2 * 1024 * 1024, ' ') << 0;
+        // Valid JSON after 2 MiB of blanks: only a client that holds it all would read it.
+        QTest::newRow("2 MiB before the answer") << QByteArray(2 * 1024 * 1024, ' ') + QJsonDocument(QJsonObject{{"ok", true}, {"connections", QJsonArray{many.first()}}}).toJson(QJsonDocument::Compact) + '\n' << 0;
         QTest::newRow("not JSON") << QByteArray("hello\n") << 0;
     }
 
