@@ -7,6 +7,9 @@
 # Builds build/ (as test.sh does), makes build/package/vantrelvcom_1.0.0_amd64.deb with CPack,
 # checks its layout, its dependencies and its menu entry, then starts the installed program
 # offscreen once, with a port pair made by the installed stand-in, and sees it list the pair.
+# The service: its systemd unit passes systemd-analyze verify, the installed VantrelVComService
+# runs a folder without a display, answers --status and ends on SIGTERM; with --dpkg, the package
+# made the service's user and folder and left the unit disabled.
 set -euo pipefail
 shopt -s inherit_errexit
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -17,7 +20,7 @@ mode=stage
 say() { echo "== $*"; }
 die() { echo "package.sh: $*" >&2; exit 1; }
 
-vcom_install_deps dpkg-dev desktop-file-utils file
+vcom_install_deps dpkg-dev desktop-file-utils file systemd adduser
 vcom_build "$VCOM_BUILD" >/dev/null
 
 say "Package"
@@ -29,18 +32,24 @@ echo "$(basename "$DEB"): $(stat -c %s "$DEB") bytes"
 
 WORK=$(mktemp -d /tmp/vcom-package.XXXXXX)
 PROGRAM_PID=""
+SERVICE_PID=""
 cleanup() {
     [ -n "$PROGRAM_PID" ] && kill "$PROGRAM_PID" 2>/dev/null
+    [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null
     # The pair the check made: the stand-in removes its socat process.
     [ -x "${SETUPC:-}" ] && XDG_RUNTIME_DIR=$WORK/run "$SETUPC" uninstall >/dev/null 2>&1
-    [ "$mode" = dpkg ] && dpkg -r vantrelvcom >/dev/null 2>&1
+    # Purged: its folder goes too (the check's pipes.json); the user stays, as Debian's do.
+    [ "$mode" = dpkg ] && dpkg -P vantrelvcom >/dev/null 2>&1
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-# Layout: exactly these files, the program and the stand-in executable.
-expected="./usr/bin/vantrelvcom -> ../lib/vantrelvcom/VantrelVCom
+# Layout: exactly these files, the programs and the stand-in executable.
+expected="./usr/bin/VantrelVComService -> ../lib/vantrelvcom/VantrelVComService
+./usr/bin/vantrelvcom -> ../lib/vantrelvcom/VantrelVCom
+./usr/lib/systemd/system/vantrelvcom.service
 ./usr/lib/vantrelvcom/VantrelVCom
+./usr/lib/vantrelvcom/VantrelVComService
 ./usr/lib/vantrelvcom/com0com/setupc.exe
 ./usr/share/applications/vantrelvcom.desktop
 ./usr/share/icons/hicolor/16x16/apps/vantrelvcom.png
@@ -50,19 +59,25 @@ expected="./usr/bin/vantrelvcom -> ../lib/vantrelvcom/VantrelVCom
 got=$(dpkg-deb -c "$DEB" | awk '$1 !~ /^d/ { $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' | sort)
 [ "$got" = "$expected" ] || die "the package holds:
 $got"
-for f in usr/lib/vantrelvcom/VantrelVCom usr/lib/vantrelvcom/com0com/setupc.exe; do
+for f in usr/lib/vantrelvcom/VantrelVCom usr/lib/vantrelvcom/VantrelVComService usr/lib/vantrelvcom/com0com/setupc.exe; do
     [[ $(dpkg-deb -c "$DEB" | grep " ./$f\$") == -rwxr-xr-x* ]] || die "$f is not executable"
 done
-echo "OK   layout: $(wc -l <<<"$got") files, /usr/bin/vantrelvcom links to /usr/lib/vantrelvcom/VantrelVCom"
+[[ $(dpkg-deb -c "$DEB" | grep " ./var/lib/vantrelvcom/\$") == d* ]] || die "no folder /var/lib/vantrelvcom"
+for script in postinst prerm postrm; do
+    dpkg-deb -I "$DEB" "$script" >/dev/null || die "no $script"
+done
+echo "OK   layout: $(wc -l <<<"$got") files and /var/lib/vantrelvcom; /usr/bin/vantrelvcom and /usr/bin/VantrelVComService link to /usr/lib/vantrelvcom; postinst, prerm, postrm"
 
 depends=$(dpkg-deb -f "$DEB" Depends)
-for lib in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5serialport5 socat; do
+for lib in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5serialport5 socat adduser; do
     [[ ", $depends," == *", $lib"[\ ,]* ]] || die "no dependency on $lib: $depends"
 done
 echo "OK   depends: $depends"
 
 if [ "$mode" = dpkg ]; then
     [ "$(id -u)" -eq 0 ] || die "--dpkg needs root"
+    # The check writes the service's pipes.json and purges the package afterwards.
+    [ ! -e /var/lib/vantrelvcom/pipes.json ] || die "/var/lib/vantrelvcom/pipes.json exists: not checking over it"
     dpkg -i "$DEB" >/dev/null
     ROOT=""
 else
@@ -108,4 +123,66 @@ grep -q '^vantrelvcom.log: Пара 0: COM5-COM6$' "$WORK/log" \
     || die "the program did not list the pair ($(tr '\n' ' ' <<<"$listing")); its log pane said:
 $(sed -n 's/^vantrelvcom.log: //p' "$WORK/log")"
 echo "OK   the installed program runs from $WORK/start and lists \"Пара 0: COM5-COM6\""
+
+say "The installed service"
+SERVICE=$ROOT/usr/bin/VantrelVComService
+UNIT=$ROOT/usr/lib/systemd/system/vantrelvcom.service
+# Nothing of the window: no Gui, no Widgets.
+needed=$(objdump -p "$ROOT/usr/lib/vantrelvcom/VantrelVComService" | awk '/NEEDED/ { print $2 }' | tr '\n' ' ')
+[[ $needed == *libQt5Core* && $needed != *Gui* && $needed != *Widgets* ]] || die "the service links: $needed"
+echo "OK   VantrelVComService links $needed"
+if [ "$mode" = dpkg ]; then
+    verified=$UNIT
+else
+    # The unit names the installed program, which lives in the staging root here: verified as a
+    # copy that names the staged one.
+    mkdir "$WORK/unit"
+    verified=$WORK/unit/vantrelvcom.service
+    sed "s#/usr/lib/vantrelvcom/#$ROOT/usr/lib/vantrelvcom/#g" "$UNIT" >"$verified"
+fi
+# It exits with 0 for a key it ignores too (a typo, an option this systemd lacks): any word of
+# it counts.
+said=$(systemd-analyze verify "$verified" 2>&1) || die "systemd-analyze verify: $said"
+[ -z "$said" ] || die "systemd-analyze verify: $said"
+for key in "Restart=on-failure" "User=vantrelvcom" "SupplementaryGroups=dialout" \
+    "ExecStart=/usr/lib/vantrelvcom/VantrelVComService --dir /var/lib/vantrelvcom"; do
+    grep -qx "$key" "$UNIT" || die "the unit has no $key"
+done
+echo "OK   unit: systemd-analyze verify accepts it; $(grep -c '^Protect\|^Restrict\|^NoNewPrivileges\|^Private' "$UNIT") hardening options"
+
+if [ "$mode" = dpkg ]; then
+    getent passwd vantrelvcom >/dev/null || die "no user vantrelvcom"
+    id -nG vantrelvcom | grep -qw dialout || die "vantrelvcom is not in dialout: $(id -nG vantrelvcom)"
+    [ "$(stat -c '%U:%G %a' /var/lib/vantrelvcom)" = "vantrelvcom:vantrelvcom 750" ] \
+        || die "/var/lib/vantrelvcom is $(stat -c '%U:%G %a' /var/lib/vantrelvcom)"
+    enabled=$(systemctl is-enabled vantrelvcom.service 2>&1 || true)
+    [ "$enabled" = disabled ] || die "the unit is $enabled"
+    echo "OK   user vantrelvcom (in dialout) owns /var/lib/vantrelvcom (750); the unit is disabled"
+    FOLDER=/var/lib/vantrelvcom
+    # setpriv runs the program itself as the user (runuser would stand between it and SIGTERM).
+    AS="setpriv --reuid=vantrelvcom --regid=vantrelvcom --init-groups --"
+else
+    FOLDER=$WORK/service
+    mkdir "$FOLDER"
+    AS=""
+fi
+# A folder with one connection that waits for its port: the service runs it with no display.
+printf '[{"id":1,"name":"Check","note":"","port_work":"COM6","port_null":"%s","ipaddr":"127.0.0.1","ipport":9}]\n' \
+    "$WORK/no-port" >"$FOLDER/pipes.json"
+[ "$mode" = dpkg ] && chown vantrelvcom:vantrelvcom "$FOLDER/pipes.json"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $AS "$SERVICE" --dir "$FOLDER" 2>"$WORK/service.log" &
+SERVICE_PID=$!
+for _ in $(seq 50); do
+    grep -q 'канал управления' "$WORK/service.log" && break
+    kill -0 "$SERVICE_PID" 2>/dev/null || break
+    sleep 0.1
+done
+status=$("$SERVICE" --dir "$FOLDER" --status) || die "--status failed; the service said: $(cat "$WORK/service.log")"
+[[ $status == *"1   Check"*ждёт* ]] || die "--status said: $status"
+kill -TERM "$SERVICE_PID"
+wait "$SERVICE_PID" || die "the service ended with $?: $(cat "$WORK/service.log")"
+SERVICE_PID=""
+grep -q 'Останов: SIGTERM' "$WORK/service.log" || die "no stop line: $(cat "$WORK/service.log")"
+[ "$(ls -A "$FOLDER")" = pipes.json ] || die "the service wrote into its folder: $(ls -A "$FOLDER")"
+echo "OK   the installed service runs $FOLDER${AS:+ as vantrelvcom}, answers --status, ends on SIGTERM, writes nothing there"
 say "Package: done"

@@ -89,10 +89,14 @@ public:
         QObject::connect(&m_process, &QProcess::readyReadStandardError,
                          [this] { m_err += QString::fromUtf8(m_process.readAllStandardError()); });
     }
+    // Stopped as the system stops it, so that it takes its socket along.
     ~Service()
     {
-        m_process.kill();
-        m_process.waitForFinished();
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
     }
     bool start()
     {
