@@ -2,6 +2,7 @@
 
 #include "servicechannel.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -60,9 +61,12 @@ bool ControlServer::listen(const QString &canonicalFolder, QString *why)
     const QString place = ServiceChannel::placeToListen(canonicalFolder);
     // Two services started at the same moment both find nobody answering: the lock lets only
     // one of them take the place. A lock of a process that is gone is taken over.
-    m_lock.reset(new QLockFile(place + QStringLiteral(".lock")));
+    // A named pipe's name is no path: its lock goes to the temporary folder.
+    const QString lockName = (QDir::isAbsolutePath(place) ? place : QDir::tempPath() + QLatin1Char('/') + place)
+                             + QStringLiteral(".lock");
+    m_lock.reset(new QLockFile(lockName));
     if (!m_lock->tryLock(0)) {
-        *why = tr("служба папки %1 уже запускается: %2 занят").arg(canonicalFolder, place + QStringLiteral(".lock"));
+        *why = tr("служба папки %1 уже запускается: %2 занят").arg(canonicalFolder, lockName);
         return false;
     }
     // Nobody answers there. A socket file left by a service that ended without cleaning up is
