@@ -56,7 +56,7 @@ done
 echo "OK   layout: $(wc -l <<<"$got") files, /usr/bin/vantrelvcom links to /usr/lib/vantrelvcom/VantrelVCom"
 
 depends=$(dpkg-deb -f "$DEB" Depends)
-for lib in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5serialport5 socat; do
+for lib in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5serialport5 socat qttranslations5-l10n; do
     [[ ", $depends," == *", $lib"[\ ,]* ]] || die "no dependency on $lib: $depends"
 done
 echo "OK   depends: $depends"
