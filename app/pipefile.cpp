@@ -1,7 +1,6 @@
 #include "pipefile.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
