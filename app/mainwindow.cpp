@@ -619,10 +619,16 @@ bool MainWindow::savePipes()
     if (mapConnection->saveToFile(QLatin1String(Vcom::PipesFile)))
         return true;
     const QString folder = QDir::toNativeSeparators(QDir::currentPath());
-    QMessageBox::critical(this, tr("Сохранение соединений"),
-                          tr("Не удалось записать файл %1 в папке\n%2\nИзменения соединений не сохранены!")
-                              .arg(QLatin1String(Vcom::PipesFile), folder),
-                          QMessageBox::Ok);
+    // A file that could not be read, with no sure copy of it, is never written over: the box says
+    // why, so that the user can move it aside.
+    const QString kept = mapConnection->whyNotSaved(QLatin1String(Vcom::PipesFile));
+    const QString text =
+        kept.isEmpty()
+            ? tr("Не удалось записать файл %1 в папке\n%2\nИзменения соединений не сохранены!")
+                  .arg(QLatin1String(Vcom::PipesFile), folder)
+            : tr("Программа не перезаписывает файл %1 в папке\n%2:\n%3.\nИзменения соединений не сохранены!")
+                  .arg(QLatin1String(Vcom::PipesFile), folder, kept);
+    QMessageBox::critical(this, tr("Сохранение соединений"), text, QMessageBox::Ok);
     return false;
 }
 

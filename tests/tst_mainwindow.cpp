@@ -570,8 +570,8 @@ private slots:
 
     void unwritableFileIsToldAtOnce()
     {
-        // What stands in the way here is a folder of that name; a folder the user may not
-        // write to is told alike.
+        // What stands in the way here is a folder of that name, which the box names; a folder
+        // the user may not write to is told with the plain text.
         QVERIFY(QDir().mkdir("pipes.json"));
         auto w = makeWindow();
         Box box;
@@ -581,7 +581,8 @@ private slots:
         QVERIFY(box.seen);
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.title, QString("Сохранение соединений"));
-        QCOMPARE(box.text, QString("Не удалось записать файл pipes.json в папке\n%1\nИзменения соединений не сохранены!")
+        QCOMPARE(box.text, QString("Программа не перезаписывает файл pipes.json в папке\n%1:\nна его месте папка.\n"
+                                   "Изменения соединений не сохранены!")
                                .arg(QDir::toNativeSeparators(QDir::currentPath())));
         // and once more at exit, before the window goes
         Box atExit;
@@ -660,12 +661,14 @@ private slots:
         QCOMPARE(collection(*w)->itemById(3)->getName(), QString("new"));
     }
 
-    void doubleClickOnAnInvalidId()
+    void aRecordWithIdZeroGetsOne()
     {
+        // 0 is no id: the record is given one, and opens for editing like any other.
         QVERIFY(writePipes({pipe(0, "COM6", 502, "no id")}));
         auto w = makeWindow();
+        QCOMPARE(column(*w, 0), QStringList({"1"}));
+        clickInModal("btCancel");
         clickRow(*w, 0, true);
-        QCOMPARE(status(*w), QString("Статус: Невалидный индекс"));
     }
 
     void fiveInTheFileShowFour()
@@ -674,8 +677,12 @@ private slots:
         for (int id : {5, 1, 4, 2, 3})
             five.append(pipe(id, "COM6", 502, QString("p%1").arg(id)));
         QVERIFY(writePipes(five));
+        // The first four of the file load; the fifth never starts, though it is recorded as started.
+        QSettings("Vantrel", "Tovimex").setValue("Started", "3");
+        QSettings("Vantrel", "Tovimex").setValue("StartedIn", QDir::currentPath());
         auto w = makeWindow();
-        QCOMPARE(column(*w, 1), QStringList({"p1", "p2", "p3", "p4"}));
+        QCOMPARE(column(*w, 1), QStringList({"p1", "p2", "p4", "p5"}));
+        QVERIFY(!collection(*w)->itemById(3));
     }
 
     void exitQuestion_data()
