@@ -579,6 +579,23 @@ qint64 residentKiB()
 #endif
 }
 
+PeakResident::PeakResident()
+    : m_peak(residentKiB())
+    , m_sampler([this] {
+        while (!m_stop) {
+            m_peak = qMax(m_peak.load(), residentKiB());
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    })
+{
+}
+
+PeakResident::~PeakResident()
+{
+    m_stop = true;
+    m_sampler.join();
+}
+
 bool resetOnClose(QAbstractSocket *socket)
 {
     const linger hard{1, 0};
@@ -752,6 +769,7 @@ n=1
 while [ -e "$here/call-$n" ]; do n=$((n + 1)); done
 printf '%s\0' "$@" >"$here/call-$n"
 request=${1%% *}
+echo $$ >"$here/$request.pid"
 k=$(($(cat "$here/$request.calls" 2>/dev/null || echo 0) + 1))
 echo "$k" >"$here/$request.calls"
 if [ -f "$here/$request.out.$k" ]; then
@@ -760,6 +778,12 @@ elif [ -f "$here/$request.out" ]; then
     cat "$here/$request.out"
 fi
 [ -f "$here/$request.err" ] && cat "$here/$request.err" >&2
+# exec: the tool the caller stops is the one that hangs or floods, with no child left behind
+case "$(cat "$here/$request.endless" 2>/dev/null)" in
+hang) exec sleep 3600 ;;
+flood) exec yes 'CNCA0 PortName=COM5' ;;
+flood-stderr) exec yes 'CNCA0 PortName=COM5' >&2 ;;
+esac
 exit "$(cat "$here/$request.status" 2>/dev/null || echo 0)"
 )sh";
 #endif
@@ -836,6 +860,33 @@ bool FakeSetupc::setErrorOutput(const QString &request, const QByteArray &bytes)
 bool FakeSetupc::setExitStatus(const QString &request, int status)
 {
     return writeFile(folder() + QLatin1Char('/') + request + QStringLiteral(".status"), QByteArray::number(status));
+}
+
+bool FakeSetupc::setEndless(const QString &request, const QByteArray &how)
+{
+    return writeFile(folder() + QLatin1Char('/') + request + QStringLiteral(".endless"), how);
+}
+
+qint64 FakeSetupc::lastPid(const QString &request) const
+{
+    return readFile(folder() + QLatin1Char('/') + request + QStringLiteral(".pid")).trimmed().toLongLong();
+}
+
+bool processRunning(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+#else
+    // A process that ended but was not reaped still has its entry: a zombie is not running.
+    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const int close = stat.lastIndexOf(')');
+    return close > 0 && stat.mid(close + 2, 1) != "Z";
+#endif
 }
 
 QList<QStringList> FakeSetupc::calls() const

@@ -17,7 +17,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 namespace TestSupport {
 
@@ -310,6 +312,21 @@ int baudRateInUse(const QString &path);
 // The resident memory of this process, in KiB; -1 when it cannot be read.
 qint64 residentKiB();
 
+// The highest resident memory of this process while the object lives, in KiB: a thread of its
+// own samples it, so a step that blocks the test's thread is measured as well.
+class PeakResident
+{
+public:
+    PeakResident();
+    ~PeakResident();
+    qint64 kib() const { return m_peak; }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_peak{0};
+    std::thread m_sampler;
+};
+
 // Makes the socket's next close a reset (RST), as a device that reboots does; false when the
 // system refused.
 bool resetOnClose(QAbstractSocket *socket);
@@ -341,9 +358,18 @@ public:
     bool setErrorOutput(const QString &request, const QByteArray &bytes);
     bool setExitStatus(const QString &request, int status);
 
+    // After its output, request does not end: "hang" (prints nothing more), "flood" (prints a
+    // port line without end) or "flood-stderr" (the same on standard error).
+    bool setEndless(const QString &request, const QByteArray &how);
+    // The process id of request's latest call; 0 before one.
+    qint64 lastPid(const QString &request) const;
+
     // Every call, in order, each as its argument list exactly as received.
     QList<QStringList> calls() const;
 };
+
+// Whether the process with that id is still running (a process that ended is not, reaped or not).
+bool processRunning(qint64 pid);
 
 // Serial port names of the test's own that the system lists among its ports, to be picked in the
 // dialogs (not opened). Off Windows: links to /dev/null in the virtual-port folder under

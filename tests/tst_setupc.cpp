@@ -7,6 +7,9 @@
 #include <QtTest>
 
 using Pairs = QList<QPair<QString, QString>>;
+using TestSupport::processRunning;
+using TestSupport::PeakResident;
+using TestSupport::residentKiB;
 
 class TestSetupc : public QObject
 {
@@ -119,8 +122,8 @@ private slots:
         QTest::newRow("stderr left out") << listing << QByteArray("CNCA9 PortName=COM9\n") << 0;
         QTest::newRow("failure status") << listing << QByteArray("failed\n") << 3;
         QTest::newRow("nothing printed") << QByteArray() << QByteArray("COM7\n") << 1;
-        // well past a pipe's buffer: all of it, not the first chunk
-        QTest::newRow("a megabyte") << listing.repeated(1 << 15) << QByteArray() << 0;
+        // well past a pipe's buffer and short of the limit: all of it, not the first chunk
+        QTest::newRow("672 KiB") << listing.repeated(1 << 14) << QByteArray() << 0;
     }
 
     void outputIsStandardOutputOnly()
@@ -134,11 +137,73 @@ private slots:
         QCOMPARE(Setupc::run(nullptr, Setupc::listArgs()), QString::fromLatin1(out));
     }
 
+    // A tool that prints without end, or never ends, is cut at 1 MiB or stopped after its time,
+    // waited for or not; what it printed so far is kept, and memory stays put.
+    void cutShort_data()
+    {
+        QTest::addColumn<QByteArray>("printed");
+        QTest::addColumn<QByteArray>("endless");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("ending");
+        QTest::addColumn<int>("kept");
+        const QByteArray line = "CNCA0 PortName=COM5\n";
+        QTest::newRow("exactly the limit") << QByteArray(1 << 20, 'x') << QByteArray() << 10000 << int(Setupc::Ended) << (1 << 20);
+        QTest::newRow("a byte more") << QByteArray((1 << 20) + 1, 'x') << QByteArray() << 10000 << int(Setupc::OutputCut) << (1 << 20);
+        QTest::newRow("lines without end") << line << QByteArray("flood") << 10000 << int(Setupc::OutputCut) << (1 << 20);
+        QTest::newRow("errors without end") << line << QByteArray("flood-stderr") << 1500 << int(Setupc::TimedOut) << 20;
+        QTest::newRow("hangs") << line << QByteArray("hang") << 1000 << int(Setupc::TimedOut) << 20;
+    }
+
+    void cutShort()
+    {
+        QFETCH(QByteArray, printed);
+        QFETCH(QByteArray, endless);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, ending);
+        QFETCH(int, kept);
+        QVERIFY(m_fake.setOutput("list", printed));
+        QVERIFY(m_fake.setEndless("list", endless));
+        for (const bool waited : {true, false}) {
+            const qint64 before = residentKiB();
+            const PeakResident peak;
+            QObject parent;
+            QString output;
+            int endings = 0;
+            Setupc::Ending how = Setupc::Ended;
+            if (waited) {
+                output = Setupc::run(&parent, Setupc::listArgs(), &how, timeoutMs);
+                endings = 1;
+            } else {
+                Setupc::start(&parent, Setupc::listArgs(), [&](const QString &out, Setupc::Ending e) {
+                    output = out;
+                    how = e;
+                    ++endings;
+                }, timeoutMs);
+                QTRY_VERIFY_WITH_TIMEOUT(parent.findChildren<QProcess *>().isEmpty(), timeoutMs + 5000);
+            }
+            QCOMPARE(endings, 1);
+            QCOMPARE(int(how), ending);
+            QCOMPARE(output.size(), kept);
+            QCOMPARE(output.left(20), QString::fromLatin1(printed.left(20)));
+            QVERIFY2(!processRunning(m_fake.lastPid("list")), "setupc.exe was left running");
+            QVERIFY(parent.findChildren<QProcess *>().isEmpty());
+            QVERIFY2(peak.kib() - before < 64 * 1024, qPrintable(QString::number(peak.kib() - before) + " KiB more"));
+        }
+    }
+
     void missingProgram()
     {
         QVERIFY(QFile::remove(Setupc::programPath()));
         QVERIFY(!Setupc::exists());
         QCOMPARE(Setupc::run(nullptr, Setupc::listArgs()), QString());
+        // not waited for, it is over all the same: once, with nothing printed
+        QObject parent;
+        QStringList heard;
+        Setupc::start(&parent, Setupc::listArgs(), [&heard](const QString &out, Setupc::Ending e) {
+            heard << out + "|" + QString::number(e);
+        });
+        QTRY_VERIFY(parent.findChildren<QProcess *>().isEmpty());
+        QCOMPARE(heard, QStringList{"|0"});
         // a folder of that name is no program either
         QVERIFY(QDir().mkpath(Setupc::programPath()));
         QVERIFY(!Setupc::exists());
