@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QtTest>
@@ -139,20 +140,22 @@ private slots:
         const QVariantMap result = dialog.getDataConnect();
         const QVariantMap expected{{"name", "Новое"},         {"note", "Описание"},
                                    {"port_work", ports.first()}, {"port_null", ports.first()},
-                                   {"ipaddr", "192.168.0.225"},  {"ipport", 50200}};
+                                   {"ipaddr", "192.168.0.225"},  {"ipport", 50200},
+                                   {"allow", QStringList()}};
         compareTyped(result, withLine(expected, DefaultValues));
     }
 
+    // A stored port that is not present now is shown marked, and kept unless another is picked.
     void editShowsAndReturnsConnection_data()
     {
         QTest::addColumn<QString>("portWork");
         QTest::addColumn<QString>("portNull");
         QTest::addColumn<QString>("shownWork");
         QTest::addColumn<QString>("shownNull");
-        const QString first = SerialPorts::portNames().value(0);
         QTest::newRow("both ports present") << "COM7" << "COM3" << "COM7" << "COM3";
-        QTest::newRow("work port gone") << "COM99" << "COM3" << first << "COM3";
-        QTest::newRow("null port gone") << "COM7" << "COM98" << "COM7" << first;
+        QTest::newRow("work port gone") << "COM99" << "COM3" << "COM99 (нет в системе)" << "COM3";
+        QTest::newRow("null port gone") << "COM7" << "COM98" << "COM7" << "COM98 (нет в системе)";
+        QTest::newRow("both gone") << "COM99" << "COM98" << "COM99 (нет в системе)" << "COM98 (нет в системе)";
     }
 
     void editShowsAndReturnsConnection()
@@ -165,8 +168,17 @@ private slots:
         input["port_work"] = portWork;
         input["port_null"] = portNull;
         ConnectDialog dialog;
+        // a second fill does not leave the first one's absent port behind
+        QVariantMap earlier = input;
+        earlier["port_work"] = "COM97";
+        earlier["port_null"] = "COM96";
+        dialog.setDataConnect(earlier);
         dialog.setDataConnect(input);
         QCOMPARE(child<QLineEdit>(&dialog, "edName")->text(), QString("Линия 2"));
+        for (const char *box : {"cbPortWork", "cbPortNull"}) {
+            auto *combo = child<QComboBox>(&dialog, box);
+            QCOMPARE(combo->count(), SerialPorts::portNames().size() + (combo->currentText().endsWith(')') ? 1 : 0));
+        }
         QCOMPARE(child<QComboBox>(&dialog, "cbPortWork")->currentText(), shownWork);
         QCOMPARE(child<QComboBox>(&dialog, "cbPortNull")->currentText(), shownNull);
         QCOMPARE(child<QLineEdit>(&dialog, "edIpAddr")->text(), QString("10.0.0.7"));
@@ -177,9 +189,23 @@ private slots:
         whenModal([](QDialog *d) { click(d, "btAdd"); });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
         QVariantMap expected = withLine(input, DefaultValues);
-        expected["port_work"] = shownWork;
-        expected["port_null"] = shownNull;
+        expected["allow"] = QStringList();
         QCOMPARE(dialog.getDataConnect(), expected);
+    }
+
+    void anAbsentPortCanBeReplaced()
+    {
+        QVariantMap input = stored();
+        input["port_null"] = "COM98";
+        ConnectDialog dialog;
+        dialog.setDataConnect(input);
+        whenModal([](QDialog *d) {
+            auto *box = child<QComboBox>(d, "cbPortNull");
+            box->setCurrentIndex(box->findText("COM10"));
+            click(d, "btAdd");
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(dialog.getDataConnect().value("port_null"), QVariant("COM10"));
     }
 
     void typedValuesAreTakenUnchecked()
@@ -237,7 +263,9 @@ private slots:
         QCOMPARE(shownLine(&dialog), shown);
         whenModal([](QDialog *d) { click(d, "btAdd"); });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-        compareTyped(dialog.getDataConnect(), withLine(stored(), returned));
+        QVariantMap expected = withLine(stored(), returned);
+        expected["allow"] = QStringList();
+        compareTyped(dialog.getDataConnect(), expected);
     }
 
     void typedRate_data()
@@ -300,18 +328,108 @@ private slots:
         QCOMPARE(dialog.getDataConnect(), stored());
     }
 
-    void withoutPortsBothNamesAreEmpty()
+    void withoutPorts_data()
+    {
+        QTest::addColumn<bool>("edit");
+        QTest::addColumn<QString>("portWork");
+        QTest::addColumn<QString>("portNull");
+        QTest::newRow("new connection: empty names") << false << "" << "";
+        QTest::newRow("edited: its own ports kept") << true << "COM7" << "COM3";
+    }
+
+    void withoutPorts()
     {
         // The system's own ports cannot be taken away in a test: empty lists stand in for a
-        // machine without any. A stored connection must not keep its old ports then.
+        // machine without any.
+        QFETCH(bool, edit);
+        QFETCH(QString, portWork);
+        QFETCH(QString, portNull);
         ConnectDialog dialog;
-        dialog.setDataConnect(stored());
         child<QComboBox>(&dialog, "cbPortWork")->clear();
         child<QComboBox>(&dialog, "cbPortNull")->clear();
+        if (edit)
+            dialog.setDataConnect(stored());
         whenModal([](QDialog *d) { click(d, "btAdd"); });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-        QCOMPARE(dialog.getDataConnect().value("port_work"), QVariant(QString()));
-        QCOMPARE(dialog.getDataConnect().value("port_null"), QVariant(QString()));
+        QCOMPARE(dialog.getDataConnect().value("port_work"), QVariant(portWork));
+        QCOMPARE(dialog.getDataConnect().value("port_null"), QVariant(portNull));
+    }
+
+    // Who may connect to a server: addresses and networks, comma-separated. An entry that is
+    // neither keeps the dialog open and is named; a client ignores the list and keeps it as it is.
+    void allowedPeers_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("allow");  // when accepted
+        QTest::addColumn<QString>("refused");    // the entry the warning names, if any
+        QTest::newRow("empty: any peer") << "server" << "" << QStringList() << "";
+        QTest::newRow("blanks only") << "server" << "  " << QStringList() << "";
+        QTest::newRow("the three kinds, blanks around")
+            << "server" << " 192.0.2.7 ,198.51.100.0/24,  2001:db8::/32 "
+            << QStringList{"192.0.2.7", "198.51.100.0/24", "2001:db8::/32"} << "";
+        QTest::newRow("empty entries between commas") << "server" << "192.0.2.7,, 10.0.0.0/255.0.0.0,"
+                                                      << QStringList{"192.0.2.7", "10.0.0.0/255.0.0.0"} << "";
+        QTest::newRow("a host name") << "server" << "192.0.2.7, plc.local" << QStringList() << "plc.local";
+        QTest::newRow("prefix too long") << "server" << "198.51.100.0/33" << QStringList() << "198.51.100.0/33";
+        QTest::newRow("octet too large") << "server" << "300.1.2.3" << QStringList() << "300.1.2.3";
+        QTest::newRow("a client keeps it unchecked") << "client" << "plc.local" << QStringList{"plc.local"} << "";
+    }
+
+    void allowedPeers()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, allow);
+        QFETCH(QString, refused);
+        ConnectDialog dialog;
+        dialog.setDataConnect(withLine(stored(), {mode}));
+        QList<GuiTest::Box> boxes;
+        bool stayed = false;
+        whenModal([&](QDialog *d) {
+            child<QLineEdit>(d, "edAllow")->setText(typed);
+            {
+                GuiTest::Answers answers({QMessageBox::Ok});
+                click(d, "btAdd");
+                boxes = answers.boxes;
+            }
+            stayed = d->isVisible();
+            if (stayed)
+                click(d, "btCancel");
+        });
+        const int result = dialog.exec();
+        if (refused.isEmpty()) {
+            QCOMPARE(boxes.size(), 0);
+            QCOMPARE(result, int(QDialog::Accepted));
+            QCOMPARE(dialog.getDataConnect().value("allow"), QVariant(allow));
+        } else {
+            QCOMPARE(boxes.size(), 1);
+            QCOMPARE(boxes.at(0).icon, QMessageBox::Warning);
+            QCOMPARE(boxes.at(0).title, QString("Параметры соединения"));
+            QCOMPARE(boxes.at(0).text, "«" + refused + "» — не адрес и не сеть.\nРазрешённые адреса перечисляются через "
+                                       "запятую, например: 192.0.2.7, 198.51.100.0/24, 2001:db8::/32");
+            QVERIFY(stayed);
+            QCOMPARE(result, int(QDialog::Rejected));
+            QVERIFY(!dialog.getDataConnect().contains("allow"));
+        }
+    }
+
+    void allowedPeersShown()
+    {
+        QVariantMap input = withLine(stored(), {"client"});
+        input["allow"] = QStringList{"192.0.2.7", "198.51.100.0/24"};
+        ConnectDialog dialog;
+        dialog.setDataConnect(input);
+        auto *field = child<QLineEdit>(&dialog, "edAllow");
+        QCOMPARE(field->text(), QString("192.0.2.7, 198.51.100.0/24"));
+        QVERIFY(!field->isEnabled());
+        auto *mode = child<QComboBox>(&dialog, "cbMode");
+        mode->setCurrentIndex(mode->findData("server"));
+        QVERIFY(field->isEnabled());
+        QCOMPARE(field->text(), QString("192.0.2.7, 198.51.100.0/24"));
+        mode->setCurrentIndex(mode->findData("client"));
+        QVERIFY(!field->isEnabled());
+        QCOMPARE(field->text(), QString("192.0.2.7, 198.51.100.0/24"));
     }
 
     void exitChoices_data()

@@ -659,6 +659,11 @@ private slots:
         QCOMPARE(column(*w, 5), QStringList({"10.1.2.3"}));
         QCOMPARE(column(*w, 6), QStringList({"4001"}));
         QCOMPARE(collection(*w)->itemById(3)->getName(), QString("new"));
+        // its ports are not on this machine now: they stay as they were, in the row and the file
+        QCOMPARE(column(*w, 3), QStringList({"COM5"}));
+        QCOMPARE(column(*w, 4), QStringList({"COM6"}));
+        const QJsonObject saved = QJsonDocument::fromJson(readFile("pipes.json")).array().at(0).toObject();
+        QCOMPARE(saved.value("port_work").toString() + " " + saved.value("port_null").toString(), QString("COM5 COM6"));
     }
 
     void doubleClickOnAnInvalidId()
