@@ -49,10 +49,13 @@ int main()
         if (text == "hang")
             Sleep(INFINITE);
         HANDLE channel = GetStdHandle(text == "flood-stderr" ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-        const std::string line = "CNCA0 PortName=COM5\n";
+        // As the Linux fake's yes does: whole pipe buffers of the same line.
+        std::string lines;
+        while (lines.size() < 65536 - 20)
+            lines += "CNCA0 PortName=COM5\n";
         DWORD written = 0;
         // Until the reader is gone; the caller stops the program long before.
-        while (WriteFile(channel, line.data(), DWORD(line.size()), &written, nullptr))
+        while (WriteFile(channel, lines.data(), DWORD(lines.size()), &written, nullptr))
             ;
         return 1;
     }
