@@ -12,22 +12,14 @@
 
 namespace {
 
-// Marks the entry a box shows for a stored port that is not present now.
-constexpr int AbsentRole = Qt::UserRole + 1;
-
 // Each entry's data is the bare port name, the one stored. A port that is not present now (a
 // pair being reinstalled, an adapter unplugged) is shown marked and stays selected, so that
 // accepting keeps it: another port in its place would be saved without a word.
 void selectPort(QComboBox *box, const QString &name)
 {
-    for (int i = box->count() - 1; i >= 0; --i) {
-        if (box->itemData(i, AbsentRole).toBool())
-            box->removeItem(i);
-    }
     int index = box->findData(name);
     if (index < 0 && !name.isEmpty()) {
         box->insertItem(0, ConnectDialog::tr("%1 (нет в системе)").arg(name), name);
-        box->setItemData(0, true, AbsentRole);
         index = 0;
     }
     if (index >= 0)

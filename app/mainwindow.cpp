@@ -695,9 +695,10 @@ void MainWindow::showPortList(const QString &output, Setupc::Ending ending)
     appendToLog(output);
     listCOM = Setupc::portNames(output);
     const auto pairs = Setupc::pairs(listCOM);
-    // One append for them all: a listing cut at its limit may still name thousands of pairs.
+    // One append, of no more than the pane keeps: a listing cut at its limit may name tens of
+    // thousands of pairs.
     QStringList lines;
-    for (int i = 0; i < pairs.size(); ++i)
+    for (int i = qMax(0, pairs.size() - kLogPaneLines); i < pairs.size(); ++i)
         lines << tr("Пара %1: %2-%3").arg(i).arg(pairs.at(i).first, pairs.at(i).second);
     if (!lines.isEmpty())
         appendToLog(lines.join(QLatin1Char('\n')));

@@ -579,23 +579,6 @@ qint64 residentKiB()
 #endif
 }
 
-PeakResident::PeakResident()
-    : m_peak(residentKiB())
-    , m_sampler([this] {
-        while (!m_stop) {
-            m_peak = qMax(m_peak.load(), residentKiB());
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    })
-{
-}
-
-PeakResident::~PeakResident()
-{
-    m_stop = true;
-    m_sampler.join();
-}
-
 bool resetOnClose(QAbstractSocket *socket)
 {
     const linger hard{1, 0};
@@ -876,16 +859,13 @@ bool processRunning(qint64 pid)
 {
 #ifdef Q_OS_WIN
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
-    if (!process)
-        return false;
-    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
+    const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    if (process)
+        CloseHandle(process);
     return running;
 #else
-    // A process that ended but was not reaped still has its entry: a zombie is not running.
-    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    const int close = stat.lastIndexOf(')');
-    return close > 0 && stat.mid(close + 2, 1) != "Z";
+    // QProcess reaps what it started: an ended process leaves no entry behind.
+    return QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
 #endif
 }
 

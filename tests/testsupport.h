@@ -17,9 +17,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <atomic>
 #include <functional>
-#include <thread>
 
 namespace TestSupport {
 
@@ -311,21 +309,6 @@ int baudRateInUse(const QString &path);
 
 // The resident memory of this process, in KiB; -1 when it cannot be read.
 qint64 residentKiB();
-
-// The highest resident memory of this process while the object lives, in KiB: a thread of its
-// own samples it, so a step that blocks the test's thread is measured as well.
-class PeakResident
-{
-public:
-    PeakResident();
-    ~PeakResident();
-    qint64 kib() const { return m_peak; }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_peak{0};
-    std::thread m_sampler;
-};
 
 // Makes the socket's next close a reset (RST), as a device that reboots does; false when the
 // system refused.
