@@ -1,8 +1,8 @@
 #include "setupc.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
