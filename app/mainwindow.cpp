@@ -39,6 +39,9 @@ namespace {
 
 const char *const kHelpUrl = "https://www.vantrel.example/catalog/interface-converters";
 const char *const kPaneStyle = "color:rgb(150,150,150);background-color:rgb(50,50,50);";
+// Enough for a day of reconnections to read back; the oldest lines go first, so that churn or a
+// flood of notes cannot grow the pane without end.
+const int kLogPaneLines = 5000;
 
 } // namespace
 
@@ -54,6 +57,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     initResources();
     ui->setupUi(this);
+    ui->plnText->setMaximumBlockCount(kLogPaneLines);
     setWindowTitle(tr("Vantrel-VCom V%1").arg(QLatin1String(Vcom::Version)));
     createWidget();
     loadConfig();
@@ -68,6 +72,8 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // Its report would come to a window half gone.
+    Setupc::abandon(listing);
     if (mapConnection) {
         mapConnection->saveToFile(QLatin1String(Vcom::PipesFile));
         // Their relays run in the runner's threads, which end with it. The settings keep them as
@@ -426,7 +432,12 @@ void MainWindow::refreshPipe(QPipeItem *pipe)
 
 void MainWindow::appendToLog(const QString &text)
 {
-    ui->plnText->appendPlainText(text);
+    // The pane would drop all but its last lines at once: only those are laid out, so that a
+    // long tool output costs no more than a full pane.
+    int from = text.size();
+    for (int lines = 0; lines < kLogPaneLines && from > 0; ++lines)
+        from = text.lastIndexOf(QLatin1Char('\n'), from - 1);
+    ui->plnText->appendPlainText(from >= 0 ? text.mid(from + 1) : text);
     qCDebug(lcLogPane).noquote() << text;
 }
 
@@ -666,13 +677,27 @@ void MainWindow::onMonitor()
 
 void MainWindow::sysGetPortList()
 {
-    const QString output = Setupc::run(this, Setupc::listArgs());
+    // The listing is only shown: nothing waits for it, so a tool that hangs or floods holds up
+    // neither the window nor the connections. A newer listing makes an older one pointless.
+    Setupc::abandon(listing);
+    listing = Setupc::start(this, Setupc::listArgs(),
+                            [this](const QString &output, Setupc::Ending ending) { showPortList(output, ending); });
+}
+
+void MainWindow::showPortList(const QString &output, Setupc::Ending ending)
+{
     appendToLog(output);
     listCOM = Setupc::portNames(output);
     const auto pairs = Setupc::pairs(listCOM);
-    for (int i = 0; i < pairs.size(); ++i)
-        appendToLog(
-            tr("Пара %1: %2-%3").arg(i).arg(pairs.at(i).first, pairs.at(i).second));
+    // One append, of no more than the pane keeps: a listing cut at its limit may name tens of
+    // thousands of pairs.
+    QStringList lines;
+    for (int i = qMax(0, pairs.size() - kLogPaneLines); i < pairs.size(); ++i)
+        lines << tr("Пара %1: %2-%3").arg(i).arg(pairs.at(i).first, pairs.at(i).second);
+    if (!lines.isEmpty())
+        appendToLog(lines.join(QLatin1Char('\n')));
+    if (ending != Setupc::Ended)
+        appendToLog(Setupc::endingNote(ending));
     // The connection dialog then offers none of the folder's ports; the user is told why here.
     const QString problem = SerialPorts::virtualPortDirProblem();
     if (!problem.isEmpty())
@@ -686,7 +711,10 @@ bool MainWindow::sysDeleteAll()
         return false;
     }
     appendToLog(QStringLiteral("Uninstall all ports..."));
-    appendToLog(Setupc::run(this, Setupc::uninstallArgs()));
+    Setupc::Ending ending = Setupc::Ended;
+    appendToLog(Setupc::run(this, Setupc::uninstallArgs(), &ending));
+    if (ending != Setupc::Ended)
+        appendToLog(Setupc::endingNote(ending));
     return true;
 }
 

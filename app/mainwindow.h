@@ -2,9 +2,13 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "setupc.h"
+
 #include <QDateTime>
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
+#include <QProcess>
 #include <QStringList>
 
 class QAction;
@@ -73,7 +77,9 @@ private:
     void createWidget();
     void createObjects();
     bool sysDeleteAll();
+    // Starts listing the pairs; the log pane shows them once the listing is over.
     void sysGetPortList();
+    void showPortList(const QString &output, Setupc::Ending ending);
     void setAutoRun(bool on);
     void onViewTable();
     void onUpDateTable();
@@ -119,6 +125,8 @@ private:
     PipeLog *pipeLog = nullptr;
     QPipeMap *mapConnection = nullptr;
     QStringList listCOM;
+    // The pair listing under way, if any.
+    QPointer<QProcess> listing;
     // What the window knows of each connection, only from its signals: a running connection's
     // members belong to its worker thread.
     struct PipeView
