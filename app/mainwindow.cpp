@@ -28,6 +28,7 @@
 #include <QPixmap>
 #include <QStatusTipEvent>
 #include <QThread>
+#include <QTime>
 #include <QToolBar>
 #include <QUrl>
 
@@ -437,8 +438,13 @@ void MainWindow::appendToLog(const QString &text)
     int from = text.size();
     for (int lines = 0; lines < kLogPaneLines && from > 0; ++lines)
         from = text.lastIndexOf(QLatin1Char('\n'), from - 1);
-    ui->plnText->appendPlainText(from >= 0 ? text.mid(from + 1) : text);
-    qCDebug(lcLogPane).noquote() << text;
+    // Each line with the time it was written, the lines of a tool's output too.
+    const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss "));
+    const auto stamped = [&stamp](QString lines) {
+        return stamp + lines.replace(QLatin1Char('\n'), QLatin1Char('\n') + stamp);
+    };
+    ui->plnText->appendPlainText(stamped(from >= 0 ? text.mid(from + 1) : text));
+    qCDebug(lcLogPane).noquote() << stamped(text);
 }
 
 int MainWindow::idOfRow(int row) const

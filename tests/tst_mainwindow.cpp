@@ -16,6 +16,9 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QLabel>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -78,7 +81,7 @@ private:
     // The log pane's lines that start with prefix.
     static QStringList linesOf(MainWindow &w, const QString &prefix)
     {
-        const QStringList all = w.findChild<QPlainTextEdit *>("plnText")->toPlainText().split('\n');
+        const QStringList all = logText(w).split('\n');
         QStringList mine;
         for (const QString &line : all) {
             if (line.startsWith(prefix))
@@ -127,6 +130,13 @@ private slots:
 
     void frame()
     {
+        // The pane's lines go to the logging category too, each with its time.
+        QLoggingCategory::setFilterRules("vantrelvcom.log.debug=true");
+        MessageLog::install();
+        const auto quiet = qScopeGuard([] {
+            MessageLog::uninstall();
+            QLoggingCategory::setFilterRules(QString());
+        });
         auto w = makeWindow();
         QCOMPARE(w->windowTitle(), QString("Vantrel-VCom V1.0.0"));
 
@@ -184,7 +194,24 @@ private slots:
         // first start: no file yet
         QCOMPARE(status(*w), QString("Статус: Error! Pipe collection load"));
         auto *log = w->findChild<QPlainTextEdit *>("plnText");
-        QCOMPARE(log->toPlainText().split('\n').first(), QString("State list..."));
+        QCOMPARE(logText(*w).split('\n').first(), QString("State list..."));
+        const QString folder = QDir::toNativeSeparators(QDir::currentPath());
+        QVERIFY2(logText(*w).split('\n').contains(
+                     QString("В папке %1 ещё нет таблицы соединений (pipes.json): таблица пуста, новая будет сохранена там")
+                         .arg(folder)),
+                 qPrintable(logText(*w)));
+        QStringList categoryLines;
+        for (const MessageLog::Entry &m : MessageLog::take()) {
+            if (m.category == "vantrelvcom.log")
+                categoryLines += m.text.split('\n');
+        }
+        const QStringList paneLines = log->toPlainText().split('\n');
+        QCOMPARE(categoryLines.size(), paneLines.size());
+        static const QRegularExpression timed("^\\d\\d:\\d\\d:\\d\\d ");
+        for (int i = 0; i < paneLines.size(); ++i) {
+            QVERIFY2(timed.match(categoryLines.at(i)).hasMatch(), qPrintable(categoryLines.at(i)));
+            QCOMPARE(categoryLines.at(i).mid(9), paneLines.at(i).mid(9));
+        }
         QCOMPARE(log->styleSheet(), QString("color:rgb(150,150,150);background-color:rgb(50,50,50);"));
 
         w.reset();
@@ -922,10 +949,12 @@ private slots:
         QVERIFY(m_fake.setOutput("uninstall", "Removed CNCA0 PortName=COM5\nRemoved CNCB0 PortName=COM6\n"));
         QVERIFY(m_fake.setOutput("list", "CNCA0 PortName=COM5\nCNCB0 PortName=COM6\n", 1));
         auto w = makeWindow();
-        auto *log = w->findChild<QPlainTextEdit *>("plnText");
-        // the listing is not waited for: it comes when it is over
-        QTRY_COMPARE(log->toPlainText(), QString("State list...\nCNCA0 PortName=COM5\nCNCB0 PortName=COM6\n\nПара 0: COM5-COM6"));
-        const QString before = log->toPlainText();
+        // the listing is not waited for: it comes when it is over, after the first start's line
+        QTRY_COMPARE(logText(*w), QString("State list...\nВ папке %1 ещё нет таблицы соединений (pipes.json): таблица "
+                                          "пуста, новая будет сохранена там\nCNCA0 PortName=COM5\nCNCB0 "
+                                          "PortName=COM6\n\nПара 0: COM5-COM6")
+                                      .arg(QDir::toNativeSeparators(QDir::currentPath())));
+        const QString before = logText(*w);
         const int callsBefore = m_fake.calls().size();
         if (!tool)
             QVERIFY(m_fake.removeProgram());
@@ -938,7 +967,7 @@ private slots:
         QCOMPARE(ask.text, QString("Внимание!!!\nВы пытаетесь удалить все виртуальные\nУдалить?"));
         QCOMPARE(ask.buttons, QMessageBox::Yes | QMessageBox::No);
         QTRY_COMPARE(m_fake.calls().mid(callsBefore), calls);
-        QTRY_COMPARE(log->toPlainText(), logged.isEmpty() ? before : before + "\n" + logged.join('\n'));
+        QTRY_COMPARE(logText(*w), logged.isEmpty() ? before : before + "\n" + logged.join('\n'));
     }
 
     void untrustedPortFolderIsNamedInTheLog()
@@ -952,7 +981,7 @@ private slots:
         const auto remove = qScopeGuard([dir] { QDir(dir).removeRecursively(); });
         QVERIFY(QFile::link("/dev/null", dir + "/COM5"));
         auto w = makeWindow();
-        const auto log = [&w] { return w->findChild<QPlainTextEdit *>("plnText")->toPlainText(); };
+        const auto log = [&w] { return logText(*w); };
         QTRY_VERIFY2(log().split('\n').contains("Virtual ports not used: " + dir + " can be written by other users"),
                      qPrintable(log()));
     }
@@ -992,7 +1021,7 @@ private slots:
         if (endless == "flood") {
             // 1 MiB of port lines, 26214 pairs in them: the pane keeps the last 5000 lines
             auto *log = w->findChild<QPlainTextEdit *>("plnText");
-            QTRY_VERIFY(log->toPlainText().contains("\nПара 26213: COM5-COM5\nВывод setupc.exe длиннее 1024 КиБ"));
+            QTRY_VERIFY(logText(*w).contains("\nПара 26213: COM5-COM5\nВывод setupc.exe длиннее 1024 КиБ"));
             QCOMPARE(log->document()->blockCount(), 5000);
         }
         QVERIFY2(residentKiB() - before < 128 * 1024, qPrintable(QString::number(residentKiB() - before) + " KiB more"));
