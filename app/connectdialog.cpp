@@ -5,18 +5,42 @@
 #include "vcomdefs.h"
 
 #include <QComboBox>
+#include <QHostAddress>
 #include <QIntValidator>
 #include <QLineEdit>
+#include <QMessageBox>
 
 namespace {
 
-// A port that is no longer present keeps the box on its current entry rather than leaving it
-// blank: the user sees a port that exists and can pick another before confirming.
+// Each entry's data is the bare port name, the one stored. A port that is not present now (a
+// pair being reinstalled, an adapter unplugged) is shown marked and stays selected, so that
+// accepting keeps it: another port in its place would be saved without a word.
 void selectPort(QComboBox *box, const QString &name)
 {
-    const int index = box->findText(name);
+    int index = box->findData(name);
+    if (index < 0 && !name.isEmpty()) {
+        box->insertItem(0, ConnectDialog::tr("%1 (нет в системе)").arg(name), name);
+        index = 0;
+    }
     if (index >= 0)
         box->setCurrentIndex(index);
+}
+
+// The entries of the "allow" field: blanks around them and empty ones between commas go.
+QStringList allowEntries(const QString &text)
+{
+    QStringList entries;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const QString entry = part.trimmed();
+        if (!entry.isEmpty())
+            entries << entry;
+    }
+    return entries;
+}
+
+bool isAddressOrNetwork(const QString &entry)
+{
+    return !QHostAddress(entry).isNull() || !QHostAddress::parseSubnet(entry).first.isNull();
 }
 
 // Picks the entry whose data is value; a value the box does not offer picks fallback instead,
@@ -52,9 +76,10 @@ ConnectDialog::ConnectDialog(QWidget *parent)
     setWindowTitle(tr("Параметры соединения"));
 
     // Physical and virtual ports alike: the user may bridge any of them.
-    const QStringList ports = SerialPorts::portNames();
-    ui->cbPortWork->addItems(ports);
-    ui->cbPortNull->addItems(ports);
+    for (const QString &port : SerialPorts::portNames()) {
+        ui->cbPortWork->addItem(port, port);
+        ui->cbPortNull->addItem(port, port);
+    }
 
     ui->cbMode->addItem(tr("клиент"), Vcom::ClientMode);
     ui->cbMode->addItem(tr("сервер"), Vcom::ServerMode);
@@ -108,6 +133,7 @@ void ConnectDialog::setDataConnect(const QVariantMap &value)
     ui->edIpAddr->setText(value.value(Vcom::Key::IpAddr).toString());
     ui->edIpPort->setValue(value.value(Vcom::Key::IpPort).toInt());
     ui->edNote->setText(value.value(Vcom::Key::Note).toString());
+    ui->edAllow->setText(value.value(Vcom::Key::Allow).toStringList().join(QLatin1String(", ")));
     showModeKeys(value);
     ui->btAdd->setText(tr("Изменить"));
 }
@@ -142,6 +168,8 @@ void ConnectDialog::showMode()
     const bool server = ui->cbMode->currentData().toString() == Vcom::ServerMode;
     ui->edIpAddr->setToolTip(server ? tr("Адрес, на котором ждать подключений (0.0.0.0 — все адреса)")
                                     : QString());
+    // A client dials out: no one connects to it. What the field holds stays for server mode.
+    ui->edAllow->setEnabled(server);
 }
 
 int ConnectDialog::shownBaud()
@@ -162,11 +190,26 @@ QVariantMap ConnectDialog::getDataConnect() const
 
 void ConnectDialog::on_btAdd_clicked()
 {
+    // A client ignores the list, so only a server's is held to it.
+    const QStringList allow = allowEntries(ui->edAllow->text());
+    if (ui->cbMode->currentData().toString() == Vcom::ServerMode) {
+        for (const QString &entry : allow) {
+            if (isAddressOrNetwork(entry))
+                continue;
+            QMessageBox::warning(this, tr("Параметры соединения"),
+                                 tr("«%1» — не адрес и не сеть.\nРазрешённые адреса перечисляются через "
+                                    "запятую, например: 192.0.2.7, 198.51.100.0/24, 2001:db8::/32")
+                                     .arg(entry),
+                                 QMessageBox::Ok);
+            ui->edAllow->setFocus();
+            return;
+        }
+    }
     // The address is taken as typed; the spin box already keeps the port in range.
     dataConnect[Vcom::Key::Name] = ui->edName->text();
     dataConnect[Vcom::Key::Note] = ui->edNote->text();
-    dataConnect[Vcom::Key::PortWork] = ui->cbPortWork->currentText();
-    dataConnect[Vcom::Key::PortNull] = ui->cbPortNull->currentText();
+    dataConnect[Vcom::Key::PortWork] = ui->cbPortWork->currentData().toString();
+    dataConnect[Vcom::Key::PortNull] = ui->cbPortNull->currentData().toString();
     dataConnect[Vcom::Key::IpAddr] = ui->edIpAddr->text();
     dataConnect[Vcom::Key::IpPort] = ui->edIpPort->value();
     // Always all of them, so the record gets exactly what the form shows.
@@ -176,6 +219,7 @@ void ConnectDialog::on_btAdd_clicked()
     dataConnect[Vcom::Key::DataBits] = ui->cbDataBits->currentData().toInt();
     dataConnect[Vcom::Key::Parity] = ui->cbParity->currentData().toString();
     dataConnect[Vcom::Key::StopBits] = ui->cbStopBits->currentData().toString();
+    dataConnect[Vcom::Key::Allow] = allow;
     accept();
 }
 

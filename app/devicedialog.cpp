@@ -33,7 +33,7 @@ void DeviceDialog::on_btList_clicked()
 void DeviceDialog::sysPortList()
 {
     emit sendStatus(Setupc::programPath());
-    showListing(Setupc::run(this, Setupc::listArgs()));
+    showListing(runSetupc(Setupc::listArgs()));
 }
 
 void DeviceDialog::showListing(const QString &output)
@@ -50,6 +50,15 @@ void DeviceDialog::showListing(const QString &output)
     }
     // The pair number chosen for removal must be able to reach every listed pair, and no more.
     ui->edPara->setMaximum(std::max(0, int(pairs.size()) - 1));
+}
+
+QString DeviceDialog::runSetupc(const QStringList &args)
+{
+    Setupc::Ending ending = Setupc::Ended;
+    const QString output = Setupc::run(this, args, &ending);
+    if (ending != Setupc::Ended)
+        ui->lwCOM->addItem(Setupc::endingNote(ending));
+    return output;
 }
 
 void DeviceDialog::on_lwCOM_itemClicked(QListWidgetItem *item)
@@ -97,7 +106,7 @@ bool DeviceDialog::sysAddDevice(const QString &first, const QString &second)
     ui->lwCOM->addItem(tr("Path: ") + folder);
     emit sendStatus(folder);
 
-    const QString output = Setupc::run(this, Setupc::installArgs(first, second));
+    const QString output = runSetupc(Setupc::installArgs(first, second));
     ui->lwCOM->addItem(output);
     if (Setupc::installSucceeded(output))
         return true;
@@ -131,7 +140,7 @@ void DeviceDialog::on_btDel_clicked()
 
     // A pair is named by its place in the listing, and every pair after one that ends moves up
     // a place: the number goes out only while it still names the pair the user agreed to.
-    const QString current = Setupc::run(this, Setupc::listArgs());
+    const QString current = runSetupc(Setupc::listArgs());
     const QList<QPair<QString, QString>> now = Setupc::pairs(Setupc::portNames(current));
     if (pair >= now.size() || now.at(pair) != asked) {
         ui->lwCOM->addItem(tr("%1<->%2 is no longer pair %3: nothing removed").arg(asked.first, asked.second).arg(pair));
@@ -144,7 +153,7 @@ void DeviceDialog::on_btDel_clicked()
 
     // What setupc.exe says about a removal is shown, not judged. The listing after it is what
     // the next removal's number must refer to.
-    ui->lwCOM->addItem(Setupc::run(this, args));
+    ui->lwCOM->addItem(runSetupc(args));
     sysPortList();
 }
 

@@ -35,6 +35,8 @@ private:
     void sysPortList();
     // Adds a list output and its pairs to the list, and takes its names as the current ones.
     void showListing(const QString &output);
+    // Runs setupc.exe (Setupc::run); a run cut short is told in the list, above its output.
+    QString runSetupc(const QStringList &args);
 
     Ui::DeviceDialog *ui;
     // The port names of the latest listing, in output order; two neighbours form one pair.

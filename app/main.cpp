@@ -1,3 +1,4 @@
+#include "language.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@
 int qMain(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    Language::install(&app);
     MainWindow window;
     window.show();
     return app.exec();

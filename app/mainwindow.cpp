@@ -30,6 +30,7 @@
 #include <QPixmap>
 #include <QStatusTipEvent>
 #include <QThread>
+#include <QTime>
 #include <QToolBar>
 #include <QUrl>
 
@@ -41,6 +42,9 @@ namespace {
 
 const char *const kHelpUrl = "https://www.vantrel.example/catalog/interface-converters";
 const char *const kPaneStyle = "color:rgb(150,150,150);background-color:rgb(50,50,50);";
+// Enough for a day of reconnections to read back; the oldest lines go first, so that churn or a
+// flood of notes cannot grow the pane without end.
+const int kLogPaneLines = 5000;
 
 } // namespace
 
@@ -56,6 +60,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     initResources();
     ui->setupUi(this);
+    ui->plnText->setMaximumBlockCount(kLogPaneLines);
     setWindowTitle(tr("Vantrel-VCom V%1").arg(QLatin1String(Vcom::Version)));
     createWidget();
     loadConfig();
@@ -70,6 +75,8 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // Its report would come to a window half gone.
+    Setupc::abandon(listing);
     if (mapConnection) {
         mapConnection->saveToFile(QLatin1String(Vcom::PipesFile));
         // Their relays run in the runner's threads, which end with it. The settings keep them as
@@ -451,8 +458,18 @@ void MainWindow::refreshPipe(QPipeItem *pipe)
 
 void MainWindow::appendToLog(const QString &text)
 {
-    ui->plnText->appendPlainText(text);
-    qCDebug(lcLogPane).noquote() << text;
+    // The pane would drop all but its last lines at once: only those are laid out, so that a
+    // long tool output costs no more than a full pane.
+    int from = text.size();
+    for (int lines = 0; lines < kLogPaneLines && from > 0; ++lines)
+        from = text.lastIndexOf(QLatin1Char('\n'), from - 1);
+    // Each line with the time it was written, the lines of a tool's output too.
+    const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss "));
+    const auto stamped = [&stamp](QString lines) {
+        return stamp + lines.replace(QLatin1Char('\n'), QLatin1Char('\n') + stamp);
+    };
+    ui->plnText->appendPlainText(stamped(from >= 0 ? text.mid(from + 1) : text));
+    qCDebug(lcLogPane).noquote() << stamped(text);
 }
 
 int MainWindow::idOfRow(int row) const
@@ -644,10 +661,16 @@ bool MainWindow::savePipes()
     if (mapConnection->saveToFile(QLatin1String(Vcom::PipesFile)))
         return true;
     const QString folder = QDir::toNativeSeparators(QDir::currentPath());
-    QMessageBox::critical(this, tr("Сохранение соединений"),
-                          tr("Не удалось записать файл %1 в папке\n%2\nИзменения соединений не сохранены!")
-                              .arg(QLatin1String(Vcom::PipesFile), folder),
-                          QMessageBox::Ok);
+    // A file that could not be read, with no sure copy of it, is never written over: the box says
+    // why, so that the user can move it aside.
+    const QString kept = mapConnection->whyNotSaved(QLatin1String(Vcom::PipesFile));
+    const QString text =
+        kept.isEmpty()
+            ? tr("Не удалось записать файл %1 в папке\n%2\nИзменения соединений не сохранены!")
+                  .arg(QLatin1String(Vcom::PipesFile), folder)
+            : tr("Программа не перезаписывает файл %1 в папке\n%2:\n%3.\nИзменения соединений не сохранены!")
+                  .arg(QLatin1String(Vcom::PipesFile), folder, kept);
+    QMessageBox::critical(this, tr("Сохранение соединений"), text, QMessageBox::Ok);
     return false;
 }
 
@@ -685,13 +708,27 @@ void MainWindow::onMonitor()
 
 void MainWindow::sysGetPortList()
 {
-    const QString output = Setupc::run(this, Setupc::listArgs());
+    // The listing is only shown: nothing waits for it, so a tool that hangs or floods holds up
+    // neither the window nor the connections. A newer listing makes an older one pointless.
+    Setupc::abandon(listing);
+    listing = Setupc::start(this, Setupc::listArgs(),
+                            [this](const QString &output, Setupc::Ending ending) { showPortList(output, ending); });
+}
+
+void MainWindow::showPortList(const QString &output, Setupc::Ending ending)
+{
     appendToLog(output);
     listCOM = Setupc::portNames(output);
     const auto pairs = Setupc::pairs(listCOM);
-    for (int i = 0; i < pairs.size(); ++i)
-        appendToLog(
-            tr("Пара %1: %2-%3").arg(i).arg(pairs.at(i).first, pairs.at(i).second));
+    // One append, of no more than the pane keeps: a listing cut at its limit may name tens of
+    // thousands of pairs.
+    QStringList lines;
+    for (int i = qMax(0, pairs.size() - kLogPaneLines); i < pairs.size(); ++i)
+        lines << tr("Пара %1: %2-%3").arg(i).arg(pairs.at(i).first, pairs.at(i).second);
+    if (!lines.isEmpty())
+        appendToLog(lines.join(QLatin1Char('\n')));
+    if (ending != Setupc::Ended)
+        appendToLog(Setupc::endingNote(ending));
     // The connection dialog then offers none of the folder's ports; the user is told why here.
     const QString problem = SerialPorts::virtualPortDirProblem();
     if (!problem.isEmpty())
@@ -705,7 +742,10 @@ bool MainWindow::sysDeleteAll()
         return false;
     }
     appendToLog(QStringLiteral("Uninstall all ports..."));
-    appendToLog(Setupc::run(this, Setupc::uninstallArgs()));
+    Setupc::Ending ending = Setupc::Ended;
+    appendToLog(Setupc::run(this, Setupc::uninstallArgs(), &ending));
+    if (ending != Setupc::Ended)
+        appendToLog(Setupc::endingNote(ending));
     return true;
 }
 

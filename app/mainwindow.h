@@ -2,9 +2,13 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "setupc.h"
+
 #include <QDateTime>
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
+#include <QProcess>
 #include <QStringList>
 
 class QAction;
@@ -76,7 +80,9 @@ private:
     // Asks the service of the default folder, without waiting, which connections it runs.
     void watchService();
     bool sysDeleteAll();
+    // Starts listing the pairs; the log pane shows them once the listing is over.
     void sysGetPortList();
+    void showPortList(const QString &output, Setupc::Ending ending);
     void setAutoRun(bool on);
     void onViewTable();
     void onUpDateTable();
@@ -123,6 +129,8 @@ private:
     ServiceWatch *serviceWatch = nullptr;
     QPipeMap *mapConnection = nullptr;
     QStringList listCOM;
+    // The pair listing under way, if any.
+    QPointer<QProcess> listing;
     // What the window knows of each connection, only from its signals: a running connection's
     // members belong to its worker thread.
     struct PipeView

@@ -1,10 +1,12 @@
 #include "pipesettings.h"
 
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
 
 #include <cmath>
+#include <limits>
 #include <type_traits>
 
 using namespace Vcom;
@@ -49,19 +51,80 @@ int nameIndex(const QLatin1String (&names)[N], const QVariant &value)
     return -1;
 }
 
+// A value as JSON text, whole.
+QString jsonText(const QJsonValue &value)
+{
+    const QByteArray text = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(text.mid(1, text.size() - 2));
+}
+
+bool isAddressOrNetwork(const QString &text)
+{
+    return !QHostAddress(text).isNull() || QHostAddress::parseSubnet(text).second >= 0;
+}
+
+// Enough of a name or value to know it by in a log line.
+constexpr int ShownLength = 64;
+
 } // namespace
+
+int PipeSettings::usableId(const QJsonValue &value)
+{
+    qint64 n = 0;
+    return wholeNumber(value.toVariant(), &n) && n > 0 && n <= std::numeric_limits<int>::max() ? int(n) : 0;
+}
+
+QString PipeSettings::shortened(const QString &text)
+{
+    return text.size() <= ShownLength ? text : text.left(ShownLength - 3) + QStringLiteral("...");
+}
+
+QString PipeSettings::shown(const QJsonValue &value)
+{
+    // A string of megabytes would be turned to JSON whole only to be cut.
+    if (value.isString() && value.toString().size() > ShownLength)
+        return shortened(jsonText(value.toString().left(ShownLength)));
+    return shortened(jsonText(value));
+}
+
+void PipeSettings::readAllow(const QVariant &value, QStringList *problems)
+{
+    // Kept as written, so that a list with a typo is neither lost at the next save nor read as an
+    // empty one, which would let any peer in.
+    const QJsonValue json = QJsonValue::fromVariant(value);
+    if (json.isArray()) {
+        const QJsonArray entries = json.toArray();
+        for (const QJsonValue &entry : entries)
+            allow << (entry.isString() ? entry.toString() : jsonText(entry));
+    } else {
+        allow << (json.isString() ? json.toString() : jsonText(json));
+        if (problems)
+            *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4; it is read as a list of that one entry")
+                             .arg(id)
+                             .arg(shortened(name), Key::Allow, shown(json));
+    }
+    int bad = 0;
+    QString first;
+    for (const QString &entry : qAsConst(allow)) {
+        if (isAddressOrNetwork(entry))
+            continue;
+        if (bad++ == 0)
+            first = entry;
+    }
+    if (bad > 0 && problems)
+        *problems << tr("Connection %1 \"%2\": \"%3\" cannot hold %4: %5 of its %6 entries are no address or network")
+                         .arg(QString::number(id), shortened(name), Key::Allow, shown(first), QString::number(bad),
+                              QString::number(allow.size()));
+}
 
 void PipeSettings::readModeKeys(const QVariantMap &map, QStringList *problems)
 {
     // A value outside its set costs that key only: the default stays, and the problem is told.
     const auto refuse = [this, &map, problems](QLatin1String k) {
-        const QJsonValue value = QJsonValue::fromVariant(map.value(k));
-        QByteArray shown = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-        shown = shown.mid(1, shown.size() - 2);
         if (problems)
             *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4; the default is used")
                              .arg(id)
-                             .arg(name, k, QString::fromUtf8(shown));
+                             .arg(shortened(name), k, shown(QJsonValue::fromVariant(map.value(k))));
     };
     const auto number = [&map](QLatin1String k, qint64 lo, qint64 hi, int *out) {
         qint64 n = 0;
@@ -101,7 +164,7 @@ void PipeSettings::readModeKeys(const QVariantMap &map, QStringList *problems)
     pick(Key::Parity, ParityNames, &line.parity);
     pick(Key::StopBits, StopBitsNames, &line.stopBits);
     if (map.contains(Key::Allow))
-        allow = map.value(Key::Allow).toStringList();
+        readAllow(map.value(Key::Allow), problems);
 }
 
 PipeSettings PipeSettings::fromJson(const QJsonObject &obj, QStringList *problems)
@@ -115,6 +178,30 @@ PipeSettings PipeSettings::fromJson(const QJsonObject &obj, QStringList *problem
     s.portNull = obj.value(Key::PortNull).toVariant().toString();
     s.ipAddr = obj.value(Key::IpAddr).toString();
     s.ipPort = obj.value(Key::IpPort).toInt(0);
+    if (problems) {
+        // What is kept for a value of the wrong type stays as older versions read it; the log
+        // says so, so that an empty name or a port 0 in the table is no mystery.
+        for (QLatin1String key : {Key::Name, Key::Note, Key::PortWork, Key::PortNull, Key::IpAddr}) {
+            const QJsonValue value = obj.value(key);
+            if (value.isUndefined() || value.isString())
+                continue;
+            const QString kept = obj.value(key).toVariant().toString();
+            const bool portName = key == Key::PortWork || key == Key::PortNull;
+            *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4; %5 is used")
+                             .arg(s.id)
+                             .arg(shortened(s.name), key, shown(value), shown(portName ? kept : QString()));
+        }
+        const QJsonValue port = obj.value(Key::IpPort);
+        qint64 n = 0;
+        if (!port.isUndefined() && !wholeNumber(port.toVariant(), &n))
+            *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4; %5 is used")
+                             .arg(s.id)
+                             .arg(shortened(s.name), Key::IpPort, shown(port), QStringLiteral("0"));
+        else if (!port.isUndefined() && (n < 1 || n > 65535))
+            *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4, as a TCP port is 1 to 65535")
+                             .arg(s.id)
+                             .arg(shortened(s.name), Key::IpPort, shown(port));
+    }
     s.readModeKeys(obj.toVariantMap(), problems);
     return s;
 }

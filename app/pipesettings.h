@@ -50,8 +50,10 @@ public:
     // "2001:db8::/32"); empty means any peer.
     QStringList allow;
 
-    // An element of pipes.json. A text or number of the wrong type reads as empty or 0; a mode or
-    // line key that cannot be used keeps its default, and *problems gets a line naming it.
+    // An element of pipes.json. A text or number of the wrong type reads as empty or 0 (a port
+    // name as the JSON value's text), a port outside 1..65535 is kept, a mode or line key that
+    // cannot be used keeps its default, and *problems gets a line for each such key. The id is
+    // read as it stands; whether it can be used is the collection's concern (see usableId).
     static PipeSettings fromJson(const QJsonObject &obj, QStringList *problems);
     // Only what differs from the defaults of the mode and line keys is written.
     QJsonObject toJson() const;
@@ -62,8 +64,15 @@ public:
     // The values toJson() writes, as variants: ints, a bool, texts.
     QVariantMap toMap() const;
 
+    // The id a JSON value holds when it is a positive whole number within int, else 0.
+    static int usableId(const QJsonValue &value);
+    // A value or a text as a log line shows it: cut short, since a file may hold megabytes.
+    static QString shown(const QJsonValue &value);
+    static QString shortened(const QString &text);
+
 private:
     void readModeKeys(const QVariantMap &map, QStringList *problems);
+    void readAllow(const QVariant &value, QStringList *problems);
 };
 
 #endif // PIPESETTINGS_H

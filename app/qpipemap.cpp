@@ -1,8 +1,9 @@
 #include "qpipemap.h"
 
-#include "pipefile.h"
-
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QSet>
 
 #include <climits>
 
@@ -66,9 +67,8 @@ QPipeMap::~QPipeMap()
 
 int QPipeMap::maxID() const
 {
-    if (m_map.isEmpty())
-        return 0;
-    return qMax(0, m_map.lastKey());
+    const int top = m_map.isEmpty() ? 0 : qMax(0, m_map.lastKey());
+    return qMax(top, m_unloadedTop);
 }
 
 int QPipeMap::nextId() const
@@ -113,10 +113,25 @@ int QPipeMap::count()
 
 bool QPipeMap::saveToFile(const QString &fileName)
 {
-    QJsonArray array;
-    for (QPipeItem *item : qAsConst(m_map))
-        array.append(item->toJson());
-    if (!PipeFile::write(fileName, array)) {
+    bool written = false;
+    const QString key = QFileInfo(fileName).absoluteFilePath();
+    if (!m_keptOff.contains(key)) {
+        QJsonArray array;
+        for (QPipeItem *item : qAsConst(m_map))
+            array.append(item->toJson());
+        for (const QJsonValue &value : qAsConst(m_unloaded))
+            array.append(value);
+        PipeFile::Refusal refusal = PipeFile::Refusal::None;
+        written = PipeFile::write(fileName, array, &refusal);
+        if (refusal != PipeFile::Refusal::None) {
+            // Whatever took the name since it was read stays as it is for the rest of the run.
+            m_keptOff.insert(key, refusal);
+            emit sendLog(tr("%1 is not saved: a link, a folder or another file that is no regular file has taken its "
+                            "name, and is left alone")
+                             .arg(QDir::toNativeSeparators(fileName)));
+        }
+    }
+    if (!written) {
         emit sendStatus(QStringLiteral("Error! Pipe collection saved"));
         return false;
     }
@@ -127,21 +142,155 @@ bool QPipeMap::saveToFile(const QString &fileName)
 void QPipeMap::loadFromFile(const QString &fileName)
 {
     QJsonArray array;
-    if (PipeFile::read(fileName, &array) != PipeFile::Read) {
+    const PipeFile::ReadResult read = PipeFile::read(fileName, &array);
+    const QString key = QFileInfo(fileName).absoluteFilePath();
+    m_keptOff.remove(key);
+    if (read.refusal != PipeFile::Refusal::None) {
+        tellRefusal(fileName, read);
+        // Replacing it would lose it: only a copy that was read back whole lets a save go ahead.
+        if (!read.backedUp)
+            m_keptOff.insert(key, read.refusal);
+    }
+    if (read.missing) {
+        // The status says only that loading failed: a first start in a folder is no fault.
+        emit sendLog(tr("В папке %1 ещё нет таблицы соединений (%2): таблица пуста, новая будет сохранена там")
+                         .arg(QDir::toNativeSeparators(QFileInfo(fileName).absolutePath()),
+                              QFileInfo(fileName).fileName()));
+    }
+    if (read.missing || read.refusal != PipeFile::Refusal::None) {
         emit sendStatus(QStringLiteral("Error! Pipe collection load"));
         return;
     }
+    takeRecords(array);
+    emit sendStatus(QStringLiteral("File pipe collection loaded, OK"));
+}
+
+void QPipeMap::takeRecords(const QJsonArray &array)
+{
+    using namespace Vcom;
+    // A record keeps a usable id that no record before it holds; any other gets one above every
+    // id in the file, so that it clashes with no record, loaded or left out.
+    QSet<int> inFile;
+    int top = 0;
+    for (const QJsonValue &value : array) {
+        const int id = PipeSettings::usableId(value.toObject().value(Key::Id));
+        if (id > 0) {
+            inFile.insert(id);
+            top = qMax(top, id);
+        }
+    }
+    QSet<int> taken;
+    const auto freshId = [&inFile, &taken, &top]() {
+        if (top < INT_MAX)
+            return ++top;
+        // The largest id there is is in use: the lowest free one will do.
+        int id = 1;
+        while (inFile.contains(id) || taken.contains(id))
+            ++id;
+        return id;
+    };
+
     m_map.clear();
-    for (const QJsonValue &value : qAsConst(array)) {
+    m_unloaded = QJsonArray();
+    m_unloadedTop = 0;
+    const int loaded = qMin(array.size(), MaxConnections);
+    for (int i = 0; i < loaded; ++i) {
+        const QJsonValue value = array.at(i);
+        QJsonObject obj = value.toObject();
+        const QString name = PipeSettings::shortened(obj.value(Key::Name).toString());
+        int id = PipeSettings::usableId(obj.value(Key::Id));
+        if (id == 0 || taken.contains(id)) {
+            const int fresh = freshId();
+            // In one arg() call each, so that a name holding "%3" stays as it is.
+            const QString position = QString::number(i + 1);
+            if (!value.isObject())
+                emit sendLog(tr("Record %1 of the file is %2, no connection; it is read as an empty one with id %3")
+                                 .arg(position, PipeSettings::shown(value), QString::number(fresh)));
+            else if (!obj.contains(Key::Id))
+                emit sendLog(tr("Record %1 \"%2\" of the file has no id; it is given id %3")
+                                 .arg(position, name, QString::number(fresh)));
+            else if (id == 0)
+                emit sendLog(tr("Record %1 \"%2\" of the file: id %3 is no positive whole number; it is given id %4")
+                                 .arg(position, name, PipeSettings::shown(obj.value(Key::Id)), QString::number(fresh)));
+            else
+                emit sendLog(tr("Record %1 \"%2\" of the file: id %3 is held by an earlier record; it is given id %4")
+                                 .arg(position, name, QString::number(id), QString::number(fresh)));
+            id = fresh;
+        }
+        taken.insert(id);
+        obj.insert(Key::Id, id);
         auto *item = new QPipeItem(QStringLiteral("Pipe"), nullptr);
-        item->fromJson(value.toObject());
+        item->fromJson(obj);
         const QStringList problems = item->loadProblems();
         for (const QString &problem : problems)
             emit sendLog(problem);
-        // A later element with the same id wins; the record it replaces was made just now and
-        // is known to nobody else.
-        delete m_map.value(item->id(), nullptr);
-        m_map.insert(item->id(), item);
+        m_map.insert(id, item);
     }
-    emit sendStatus(QStringLiteral("File pipe collection loaded, OK"));
+    for (int i = loaded; i < array.size(); ++i) {
+        m_unloaded.append(array.at(i));
+        m_unloadedTop = qMax(m_unloadedTop, PipeSettings::usableId(array.at(i).toObject().value(Key::Id)));
+    }
+    if (!m_unloaded.isEmpty())
+        emit sendLog(tr("Records beyond the first %1 in the file, not loaded: %2. They never start, and stay in "
+                        "the file as they are")
+                         .arg(MaxConnections)
+                         .arg(m_unloaded.size()));
+}
+
+void QPipeMap::tellRefusal(const QString &fileName, const PipeFile::ReadResult &read)
+{
+    const QString file = QDir::toNativeSeparators(fileName);
+    const QString backup = QDir::toNativeSeparators(PipeFile::backupName(fileName));
+    QString what;
+    switch (read.refusal) {
+    case PipeFile::Refusal::Link:
+    case PipeFile::Refusal::Folder:
+    case PipeFile::Refusal::Special:
+        emit sendLog(tr("%1 is left alone, neither read nor written: %2").arg(file, read.detail));
+        return;
+    case PipeFile::Refusal::Unreadable:
+        emit sendLog(tr("%1 cannot be read (%2); it is not written either, so that it is not lost").arg(file, read.detail));
+        return;
+    case PipeFile::Refusal::NotAList:
+        what = tr("%1 is no list of connections (%2)").arg(file, read.detail);
+        break;
+    case PipeFile::Refusal::TooLarge:
+        what = tr("%1 is larger than %2 MiB, as no list of connections is")
+                   .arg(file, QString::number(PipeFile::MaxSize / (1024 * 1024)));
+        break;
+    case PipeFile::Refusal::None:
+        return;
+    }
+    if (read.backedUp)
+        emit sendLog(tr("%1; a copy of it is kept as %2").arg(what, backup));
+    else
+        emit sendLog(tr("%1, and no copy of it could be kept as %2 (%3); it is not written over")
+                         .arg(what, backup, read.backupDetail));
+}
+
+QString QPipeMap::whyNotSaved(const QString &fileName) const
+{
+    const auto it = m_keptOff.constFind(QFileInfo(fileName).absoluteFilePath());
+    if (it == m_keptOff.constEnd())
+        return QString();
+    const QString backup = QFileInfo(PipeFile::backupName(fileName)).fileName();
+    switch (*it) {
+    case PipeFile::Refusal::Link:
+        return tr("это символьная ссылка, а через ссылки программа не пишет");
+    case PipeFile::Refusal::Folder:
+        return tr("на его месте папка");
+    case PipeFile::Refusal::Special:
+        return tr("это не обычный файл, а канал или устройство");
+    case PipeFile::Refusal::Unreadable:
+        return tr("его не удалось прочитать, и новый файл на его месте стёр бы его");
+    case PipeFile::Refusal::NotAList:
+        return tr("в нём не список соединений, а сохранить его копию %1 не удалось").arg(backup);
+    case PipeFile::Refusal::TooLarge:
+        return tr("он больше %1 МиБ, а сохранить его копию %2 не удалось")
+            .arg(PipeFile::MaxSize / (1024 * 1024))
+            .arg(backup);
+    case PipeFile::Refusal::None:
+        break;
+    }
+    return QString();
 }

@@ -3,9 +3,12 @@
 #ifndef QPIPEMAP_H
 #define QPIPEMAP_H
 
+#include "pipefile.h"
 #include "piperelay.h"
 #include "pipesettings.h"
 
+#include <QHash>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -75,20 +78,34 @@ public:
     QList<QPipeItem *> getList();
     int count();
 
-    // Writes the whole file or leaves the old one; false when it could not be written.
+    // Writes the whole file or leaves the old one; false when it could not be written, or when
+    // it is a file this run must not write (whyNotSaved).
     bool saveToFile(const QString &fileName);
+    // Loads the first Vcom::MaxConnections records; the others stay in the file as they are.
     void loadFromFile(const QString &fileName);
+    // Why fileName is never written in this run, for the user (in the window's language): it
+    // could not be read, or is no regular file, and there is no copy of it that is sure to be
+    // whole. Empty when it may be written.
+    QString whyNotSaved(const QString &fileName) const;
 
 signals:
     void changeMap();
     void sendStatus(QString state);
-    // A line for the log: a value of a connection in the file that was refused.
+    // A line for the log: what in the file was refused, renumbered or left out.
     void sendLog(QString text);
 
 private:
     int maxID() const;
+    void takeRecords(const QJsonArray &array);
+    void tellRefusal(const QString &fileName, const PipeFile::ReadResult &read);
 
     QMap<int, QPipeItem *> m_map;
+    // The records of the file beyond the ones loaded, written back after them as they came.
+    QJsonArray m_unloaded;
+    // The largest usable id among them: no id handed out may clash with theirs.
+    int m_unloadedTop = 0;
+    // The files not to be written, by absolute name, and why.
+    QHash<QString, PipeFile::Refusal> m_keptOff;
 };
 
 #endif // QPIPEMAP_H

@@ -1,9 +1,14 @@
 #include "setupc.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTimer>
+
+#include <memory>
 
 QString Setupc::folderPath()
 {
@@ -20,21 +25,128 @@ bool Setupc::exists()
     return QFileInfo(programPath()).isFile();
 }
 
-QString Setupc::run(QObject *parent, const QStringList &args)
+QProcess *Setupc::prepare(QObject *parent, const QStringList &args)
 {
     auto *process = new QProcess(parent);
     process->setProgram(programPath());
     process->setArguments(args);
-    process->start(QIODevice::ReadWrite);
-    // A run that fails or times out still yields whatever it printed so far; the callers judge
-    // the text, not the exit status.
-    process->waitForFinished(30000);
+    // Never read, but a pipe would still be gathered in memory for as long as the tool writes.
+    process->setStandardErrorFile(QProcess::nullDevice());
+    return process;
+}
+
+bool Setupc::gather(QProcess *process, QByteArray *output)
+{
+    // One byte past the limit tells a tool that had more to say from one that stopped there.
+    const qint64 room = qint64(OutputLimit) + 1 - output->size();
+    if (room > 0)
+        output->append(process->read(room));
+    if (output->size() <= OutputLimit)
+        return false;
+    output->truncate(OutputLimit);
+    return true;
+}
+
+QString Setupc::text(const QByteArray &bytes)
+{
     // The output may hold a NUL byte; QString::fromLatin1(QByteArray) would drop all after it.
-    const QByteArray bytes = process->readAllStandardOutput();
-    const QString output = QString::fromLatin1(bytes.constData(), bytes.size());
-    // Deleting it now, not later, ends a run that hangs instead of leaving it to the parent.
+    return QString::fromLatin1(bytes.constData(), bytes.size());
+}
+
+QString Setupc::run(QObject *parent, const QStringList &args, Ending *ending, int timeoutMs)
+{
+    QProcess *process = prepare(parent, args);
+    process->start(QIODevice::ReadWrite);
+    // A run that fails, is cut or times out still yields whatever it printed so far; the
+    // callers judge the text, not the exit status.
+    QByteArray bytes;
+    Ending how = Ended;
+    const QDeadlineTimer deadline(timeoutMs);
+    if (process->waitForStarted(timeoutMs)) {
+        for (;;) {
+            if (gather(process, &bytes)) {
+                how = OutputCut;
+                break;
+            }
+            if (process->state() == QProcess::NotRunning)
+                break;
+            if (deadline.hasExpired()) {
+                how = TimedOut;
+                break;
+            }
+            process->waitForReadyRead(int(deadline.remainingTime()));
+        }
+    }
+    abandon(process);
+    if (ending)
+        *ending = how;
+    return text(bytes);
+}
+
+QProcess *Setupc::start(QObject *parent, const QStringList &args,
+                        std::function<void(const QString &, Ending)> done, int timeoutMs)
+{
+    QProcess *process = prepare(parent, args);
+    auto bytes = std::make_shared<QByteArray>();
+    auto how = std::make_shared<Ending>(Ended);
+    auto *limit = new QTimer(process);
+    limit->setSingleShot(true);
+    QObject::connect(limit, &QTimer::timeout, process, [process, how] {
+        *how = TimedOut;
+        process->kill();
+    });
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process, bytes, how] {
+        if (*how == Ended && gather(process, bytes.get())) {
+            *how = OutputCut;
+            process->kill();
+        }
+    });
+    // Not to a parent already being destroyed: a run still going then ends with it, unheard.
+    const QPointer<QObject> owner(parent);
+    const auto finish = [process, bytes, how, done, owner, limit] {
+        limit->stop();
+        if (*how == Ended && gather(process, bytes.get()))
+            *how = OutputCut;
+        process->disconnect();
+        process->deleteLater();
+        if (owner)
+            done(text(*bytes), *how);
+    };
+    QObject::connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process, finish);
+    QObject::connect(process, &QProcess::errorOccurred, process, [finish](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            finish();
+    });
+    limit->start(timeoutMs);
+    process->start(QIODevice::ReadWrite);
+    return process;
+}
+
+void Setupc::abandon(QProcess *process)
+{
+    if (!process)
+        return;
+    process->disconnect();
+    // Stopped and waited for here: a process deleted while running is only warned about.
+    if (process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(5000);
+    }
     delete process;
-    return output;
+}
+
+QString Setupc::endingNote(Ending ending)
+{
+    switch (ending) {
+    case OutputCut:
+        return tr("Вывод setupc.exe длиннее %1 КиБ: остальное отброшено, setupc.exe остановлен")
+            .arg(OutputLimit / 1024);
+    case TimedOut:
+        return tr("setupc.exe не завершился за %1 с и остановлен").arg(RunTimeoutMs / 1000);
+    case Ended:
+        break;
+    }
+    return QString();
 }
 
 QStringList Setupc::listArgs()

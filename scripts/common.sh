@@ -6,7 +6,7 @@ VCOM_BUILD=${VCOM_BUILD:-$VCOM_ROOT/build}
 
 VCOM_PACKAGES=(
     cmake g++ make pkg-config
-    qtbase5-dev libqt5serialport5-dev qttools5-dev-tools
+    qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev qttranslations5-l10n
     socat xvfb xauth
     python3-serial
 )

@@ -69,7 +69,7 @@ done
 echo "OK   layout: $(wc -l <<<"$got") files and /var/lib/vantrelvcom; /usr/bin/vantrelvcom and /usr/bin/VantrelVComService link to /usr/lib/vantrelvcom; postinst, prerm, postrm"
 
 depends=$(dpkg-deb -f "$DEB" Depends)
-for lib in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5serialport5 socat adduser; do
+for lib in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5serialport5 socat qttranslations5-l10n adduser; do
     [[ ", $depends," == *", $lib"[\ ,]* ]] || die "no dependency on $lib: $depends"
 done
 echo "OK   depends: $depends"

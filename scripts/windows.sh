@@ -173,8 +173,12 @@ deploy_dlls() {
 
 say "Deploying into $DEPLOY"
 rm -rf "$DEPLOY"
-mkdir -p "$DEPLOY/platforms" "$DEPLOY/styles" "$DEPLOY/imageformats"
+mkdir -p "$DEPLOY/platforms" "$DEPLOY/styles" "$DEPLOY/imageformats" "$DEPLOY/translations"
 cp "$BUILD/app/VantrelVCom.exe" "$BUILD/installer/Parvex.exe" "$DEPLOY/"
+# Qt's own texts (a message box's buttons) in Russian, from Debian's build of the same Qt version:
+# the program looks for them in "translations" beside itself. Its English texts are English as
+# written in Qt.
+cp /usr/share/qt5/translations/qtbase_ru.qm "$DEPLOY/translations/"
 cp "$QT/plugins/platforms/qwindows.dll" "$DEPLOY/platforms/"
 cp "$QT/plugins/styles/qwindowsvistastyle.dll" "$DEPLOY/styles/"
 cp "$QT/plugins/imageformats/"{qgif,qico,qjpeg}.dll "$DEPLOY/imageformats/"

@@ -1,6 +1,7 @@
 #include "serviceprogram.h"
 
 #include "controlserver.h"
+#include "language.h"
 #include "servicecommand.h"
 #include "servicehost.h"
 #include "servicelog.h"
@@ -25,6 +26,8 @@ int ServiceProgram::main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("VantrelVComService"));
     QCoreApplication::setApplicationVersion(QLatin1String(Vcom::Version));
+    // The log and the answers in the window's language: English where the system speaks it.
+    Language::install(&app);
     const ServiceOptions options = ServiceOptions::parse(QCoreApplication::arguments());
     switch (options.command) {
     case ServiceOptions::Help:

@@ -752,6 +752,7 @@ n=1
 while [ -e "$here/call-$n" ]; do n=$((n + 1)); done
 printf '%s\0' "$@" >"$here/call-$n"
 request=${1%% *}
+echo $$ >"$here/$request.pid"
 k=$(($(cat "$here/$request.calls" 2>/dev/null || echo 0) + 1))
 echo "$k" >"$here/$request.calls"
 if [ -f "$here/$request.out.$k" ]; then
@@ -760,6 +761,12 @@ elif [ -f "$here/$request.out" ]; then
     cat "$here/$request.out"
 fi
 [ -f "$here/$request.err" ] && cat "$here/$request.err" >&2
+# exec: the tool the caller stops is the one that hangs or floods, with no child left behind
+case "$(cat "$here/$request.endless" 2>/dev/null)" in
+hang) exec sleep 3600 ;;
+flood) exec yes 'CNCA0 PortName=COM5' ;;
+flood-stderr) exec yes 'CNCA0 PortName=COM5' >&2 ;;
+esac
 exit "$(cat "$here/$request.status" 2>/dev/null || echo 0)"
 )sh";
 #endif
@@ -836,6 +843,30 @@ bool FakeSetupc::setErrorOutput(const QString &request, const QByteArray &bytes)
 bool FakeSetupc::setExitStatus(const QString &request, int status)
 {
     return writeFile(folder() + QLatin1Char('/') + request + QStringLiteral(".status"), QByteArray::number(status));
+}
+
+bool FakeSetupc::setEndless(const QString &request, const QByteArray &how)
+{
+    return writeFile(folder() + QLatin1Char('/') + request + QStringLiteral(".endless"), how);
+}
+
+qint64 FakeSetupc::lastPid(const QString &request) const
+{
+    return readFile(folder() + QLatin1Char('/') + request + QStringLiteral(".pid")).trimmed().toLongLong();
+}
+
+bool processRunning(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    if (process)
+        CloseHandle(process);
+    return running;
+#else
+    // QProcess reaps what it started: an ended process leaves no entry behind.
+    return QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
+#endif
 }
 
 QList<QStringList> FakeSetupc::calls() const

@@ -341,9 +341,18 @@ public:
     bool setErrorOutput(const QString &request, const QByteArray &bytes);
     bool setExitStatus(const QString &request, int status);
 
+    // After its output, request does not end: "hang" (prints nothing more), "flood" (prints a
+    // port line without end) or "flood-stderr" (the same on standard error).
+    bool setEndless(const QString &request, const QByteArray &how);
+    // The process id of request's latest call; 0 before one.
+    qint64 lastPid(const QString &request) const;
+
     // Every call, in order, each as its argument list exactly as received.
     QList<QStringList> calls() const;
 };
+
+// Whether the process with that id is still running (a process that ended is not, reaped or not).
+bool processRunning(qint64 pid);
 
 // Serial port names of the test's own that the system lists among its ports, to be picked in the
 // dialogs (not opened). Off Windows: links to /dev/null in the virtual-port folder under

@@ -224,6 +224,17 @@ private slots:
         }
     }
 
+    // 1 MiB of 20-byte port lines, the last one cut: 52428 names, 26214 pairs.
+    void refreshOfAToolThatPrintsWithoutEnd()
+    {
+        QVERIFY(m_fake.setEndless("list", "flood"));
+        press(QStringLiteral("btList"));
+        QCOMPARE(list()->count(), 2 + 26214);
+        QCOMPARE(list()->item(0)->text(),
+                 QStringLiteral("Вывод setupc.exe длиннее 1024 КиБ: остальное отброшено, setupc.exe остановлен"));
+        QCOMPARE(list()->item(1)->text().size(), 1 << 20);
+    }
+
     void rowClickSetsPairNumber_data()
     {
         QTest::addColumn<QByteArray>("output");

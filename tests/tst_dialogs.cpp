@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QtTest>
@@ -139,20 +140,21 @@ private slots:
         const QVariantMap result = dialog.getDataConnect();
         const QVariantMap expected{{"name", "Новое"},         {"note", "Описание"},
                                    {"port_work", ports.first()}, {"port_null", ports.first()},
-                                   {"ipaddr", "192.168.0.225"},  {"ipport", 50200}};
+                                   {"ipaddr", "192.168.0.225"},  {"ipport", 50200},
+                                   {"allow", QStringList()}};
         compareTyped(result, withLine(expected, DefaultValues));
     }
 
+    // A stored port that is not present now is shown marked, and kept unless another is picked.
     void editShowsAndReturnsConnection_data()
     {
         QTest::addColumn<QString>("portWork");
         QTest::addColumn<QString>("portNull");
         QTest::addColumn<QString>("shownWork");
         QTest::addColumn<QString>("shownNull");
-        const QString first = SerialPorts::portNames().value(0);
         QTest::newRow("both ports present") << "COM7" << "COM3" << "COM7" << "COM3";
-        QTest::newRow("work port gone") << "COM99" << "COM3" << first << "COM3";
-        QTest::newRow("null port gone") << "COM7" << "COM98" << "COM7" << first;
+        QTest::newRow("work port gone") << "COM99" << "COM3" << "COM99 (нет в системе)" << "COM3";
+        QTest::newRow("null port gone") << "COM7" << "COM98" << "COM7" << "COM98 (нет в системе)";
     }
 
     void editShowsAndReturnsConnection()
@@ -177,8 +179,7 @@ private slots:
         whenModal([](QDialog *d) { click(d, "btAdd"); });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
         QVariantMap expected = withLine(input, DefaultValues);
-        expected["port_work"] = shownWork;
-        expected["port_null"] = shownNull;
+        expected["allow"] = QStringList();
         QCOMPARE(dialog.getDataConnect(), expected);
     }
 
@@ -237,7 +238,9 @@ private slots:
         QCOMPARE(shownLine(&dialog), shown);
         whenModal([](QDialog *d) { click(d, "btAdd"); });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-        compareTyped(dialog.getDataConnect(), withLine(stored(), returned));
+        QVariantMap expected = withLine(stored(), returned);
+        expected["allow"] = QStringList();
+        compareTyped(dialog.getDataConnect(), expected);
     }
 
     void typedRate_data()
@@ -303,15 +306,59 @@ private slots:
     void withoutPortsBothNamesAreEmpty()
     {
         // The system's own ports cannot be taken away in a test: empty lists stand in for a
-        // machine without any. A stored connection must not keep its old ports then.
+        // machine without any. (An edited connection keeps its own, as any absent port.)
         ConnectDialog dialog;
-        dialog.setDataConnect(stored());
         child<QComboBox>(&dialog, "cbPortWork")->clear();
         child<QComboBox>(&dialog, "cbPortNull")->clear();
         whenModal([](QDialog *d) { click(d, "btAdd"); });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
         QCOMPARE(dialog.getDataConnect().value("port_work"), QVariant(QString()));
         QCOMPARE(dialog.getDataConnect().value("port_null"), QVariant(QString()));
+    }
+
+    // Who may connect to a server: addresses and networks, comma-separated. An entry that is
+    // neither keeps the dialog open and is named; a client's field is disabled, its list kept.
+    void allowedPeers_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QVariant>("result"); // the list accepted, or the warning's text
+        const QString warning = "«%1» — не адрес и не сеть.\nРазрешённые адреса перечисляются через запятую, "
+                                "например: 192.0.2.7, 198.51.100.0/24, 2001:db8::/32";
+        QTest::newRow("empty: any peer") << "server" << " " << QVariant(QStringList());
+        QTest::newRow("the kinds, blanks and empty entries")
+            << "server" << " 192.0.2.7 ,198.51.100.0/24,,  2001:db8::/32, 10.0.0.0/255.0.0.0,"
+            << QVariant(QStringList{"192.0.2.7", "198.51.100.0/24", "2001:db8::/32", "10.0.0.0/255.0.0.0"});
+        QTest::newRow("a host name") << "server" << "192.0.2.7, plc.local" << QVariant(warning.arg("plc.local"));
+        QTest::newRow("prefix too long") << "server" << "198.51.100.0/33" << QVariant(warning.arg("198.51.100.0/33"));
+        QTest::newRow("a client keeps it unchecked") << "client" << "plc.local" << QVariant(QStringList{"plc.local"});
+    }
+
+    void allowedPeers()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, typed);
+        QFETCH(QVariant, result);
+        QVariantMap input = withLine(stored(), {mode});
+        input["allow"] = QStringList{"192.0.2.1", "10.0.0.0/8"};
+        ConnectDialog dialog;
+        dialog.setDataConnect(input);
+        QVariant got;
+        whenModal([&](QDialog *d) {
+            auto *field = child<QLineEdit>(d, "edAllow");
+            QCOMPARE(field->text(), QString("192.0.2.1, 10.0.0.0/8"));
+            QCOMPARE(field->isEnabled(), mode == "server");
+            field->setText(typed);
+            GuiTest::Answers answers({QMessageBox::Ok});
+            click(d, "btAdd");
+            if (!answers.boxes.isEmpty()) {
+                got = answers.boxes.first().text;
+                click(d, "btCancel"); // the box left the dialog open
+            }
+        });
+        if (dialog.exec() == QDialog::Accepted)
+            got = dialog.getDataConnect().value("allow");
+        QCOMPARE(got, result);
     }
 
     void exitChoices_data()

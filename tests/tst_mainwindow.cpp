@@ -1,6 +1,7 @@
 // The main window: its frame, the connection commands, start and stop with the worker threads,
 // editing, settings and the exit question.
 #include "mainwindow.h"
+#include "msconfig.h"
 #include "qpipemap.h"
 
 #include "guitest.h"
@@ -15,6 +16,9 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QLabel>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -77,7 +81,7 @@ private:
     // The log pane's lines that start with prefix.
     static QStringList linesOf(MainWindow &w, const QString &prefix)
     {
-        const QStringList all = w.findChild<QPlainTextEdit *>("plnText")->toPlainText().split('\n');
+        const QStringList all = logText(w).split('\n');
         QStringList mine;
         for (const QString &line : all) {
             if (line.startsWith(prefix))
@@ -126,6 +130,13 @@ private slots:
 
     void frame()
     {
+        // The pane's lines go to the logging category too, each with its time.
+        QLoggingCategory::setFilterRules("vantrelvcom.log.debug=true");
+        MessageLog::install();
+        const auto quiet = qScopeGuard([] {
+            MessageLog::uninstall();
+            QLoggingCategory::setFilterRules(QString());
+        });
         auto w = makeWindow();
         QCOMPARE(w->windowTitle(), QString("Vantrel-VCom V1.0.0"));
 
@@ -183,7 +194,24 @@ private slots:
         // first start: no file yet
         QCOMPARE(status(*w), QString("Статус: Error! Pipe collection load"));
         auto *log = w->findChild<QPlainTextEdit *>("plnText");
-        QCOMPARE(log->toPlainText().split('\n').first(), QString("State list..."));
+        QCOMPARE(logText(*w).split('\n').first(), QString("State list..."));
+        const QString folder = QDir::toNativeSeparators(QDir::currentPath());
+        QVERIFY2(logText(*w).split('\n').contains(
+                     QString("В папке %1 ещё нет таблицы соединений (pipes.json): таблица пуста, новая будет сохранена там")
+                         .arg(folder)),
+                 qPrintable(logText(*w)));
+        QStringList categoryLines;
+        for (const MessageLog::Entry &m : MessageLog::take()) {
+            if (m.category == "vantrelvcom.log")
+                categoryLines += m.text.split('\n');
+        }
+        const QStringList paneLines = log->toPlainText().split('\n');
+        QCOMPARE(categoryLines.size(), paneLines.size());
+        static const QRegularExpression timed("^\\d\\d:\\d\\d:\\d\\d ");
+        for (int i = 0; i < paneLines.size(); ++i) {
+            QVERIFY2(timed.match(categoryLines.at(i)).hasMatch(), qPrintable(categoryLines.at(i)));
+            QCOMPARE(categoryLines.at(i).mid(9), paneLines.at(i).mid(9));
+        }
         QCOMPARE(log->styleSheet(), QString("color:rgb(150,150,150);background-color:rgb(50,50,50);"));
 
         w.reset();
@@ -570,8 +598,8 @@ private slots:
 
     void unwritableFileIsToldAtOnce()
     {
-        // What stands in the way here is a folder of that name; a folder the user may not
-        // write to is told alike.
+        // What stands in the way here is a folder of that name, which the box names; a folder
+        // the user may not write to is told with the plain text.
         QVERIFY(QDir().mkdir("pipes.json"));
         auto w = makeWindow();
         Box box;
@@ -581,7 +609,8 @@ private slots:
         QVERIFY(box.seen);
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.title, QString("Сохранение соединений"));
-        QCOMPARE(box.text, QString("Не удалось записать файл pipes.json в папке\n%1\nИзменения соединений не сохранены!")
+        QCOMPARE(box.text, QString("Программа не перезаписывает файл pipes.json в папке\n%1:\nна его месте папка.\n"
+                                   "Изменения соединений не сохранены!")
                                .arg(QDir::toNativeSeparators(QDir::currentPath())));
         // and once more at exit, before the window goes
         Box atExit;
@@ -658,14 +687,19 @@ private slots:
         QCOMPARE(column(*w, 5), QStringList({"10.1.2.3"}));
         QCOMPARE(column(*w, 6), QStringList({"4001"}));
         QCOMPARE(collection(*w)->itemById(3)->getName(), QString("new"));
+        // its port is not on this machine now: it stays, in the row and in the file
+        QCOMPARE(column(*w, 4), QStringList({"COM6"}));
+        QCOMPARE(QJsonDocument::fromJson(readFile("pipes.json")).array().at(0).toObject().value("port_null"), QJsonValue("COM6"));
     }
 
-    void doubleClickOnAnInvalidId()
+    void aRecordWithIdZeroGetsOne()
     {
+        // 0 is no id: the record is given one, and opens for editing like any other.
         QVERIFY(writePipes({pipe(0, "COM6", 502, "no id")}));
         auto w = makeWindow();
+        QCOMPARE(column(*w, 0), QStringList({"1"}));
+        clickInModal("btCancel");
         clickRow(*w, 0, true);
-        QCOMPARE(status(*w), QString("Статус: Невалидный индекс"));
     }
 
     void fiveInTheFileShowFour()
@@ -674,8 +708,12 @@ private slots:
         for (int id : {5, 1, 4, 2, 3})
             five.append(pipe(id, "COM6", 502, QString("p%1").arg(id)));
         QVERIFY(writePipes(five));
+        // The first four of the file load; the fifth never starts, though it is recorded as started.
+        QSettings("Vantrel", "Tovimex").setValue("Started", "3");
+        QSettings("Vantrel", "Tovimex").setValue("StartedIn", QDir::currentPath());
         auto w = makeWindow();
-        QCOMPARE(column(*w, 1), QStringList({"p1", "p2", "p3", "p4"}));
+        QCOMPARE(column(*w, 1), QStringList({"p1", "p2", "p4", "p5"}));
+        QVERIFY(!collection(*w)->itemById(3));
     }
 
     void exitQuestion_data()
@@ -911,9 +949,12 @@ private slots:
         QVERIFY(m_fake.setOutput("uninstall", "Removed CNCA0 PortName=COM5\nRemoved CNCB0 PortName=COM6\n"));
         QVERIFY(m_fake.setOutput("list", "CNCA0 PortName=COM5\nCNCB0 PortName=COM6\n", 1));
         auto w = makeWindow();
-        auto *log = w->findChild<QPlainTextEdit *>("plnText");
-        const QString before = log->toPlainText();
-        QCOMPARE(before, QString("State list...\nCNCA0 PortName=COM5\nCNCB0 PortName=COM6\n\nПара 0: COM5-COM6"));
+        // the listing is not waited for: it comes when it is over, after the first start's line
+        QTRY_COMPARE(logText(*w), QString("State list...\nВ папке %1 ещё нет таблицы соединений (pipes.json): таблица "
+                                          "пуста, новая будет сохранена там\nCNCA0 PortName=COM5\nCNCB0 "
+                                          "PortName=COM6\n\nПара 0: COM5-COM6")
+                                      .arg(QDir::toNativeSeparators(QDir::currentPath())));
+        const QString before = logText(*w);
         const int callsBefore = m_fake.calls().size();
         if (!tool)
             QVERIFY(m_fake.removeProgram());
@@ -925,8 +966,8 @@ private slots:
         QCOMPARE(ask.title, QString("Удаление портов в/в"));
         QCOMPARE(ask.text, QString("Внимание!!!\nВы пытаетесь удалить все виртуальные\nУдалить?"));
         QCOMPARE(ask.buttons, QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(m_fake.calls().mid(callsBefore), calls);
-        QCOMPARE(log->toPlainText(), logged.isEmpty() ? before : before + "\n" + logged.join('\n'));
+        QTRY_COMPARE(m_fake.calls().mid(callsBefore), calls);
+        QTRY_COMPARE(logText(*w), logged.isEmpty() ? before : before + "\n" + logged.join('\n'));
     }
 
     void untrustedPortFolderIsNamedInTheLog()
@@ -940,9 +981,53 @@ private slots:
         const auto remove = qScopeGuard([dir] { QDir(dir).removeRecursively(); });
         QVERIFY(QFile::link("/dev/null", dir + "/COM5"));
         auto w = makeWindow();
-        const QString log = w->findChild<QPlainTextEdit *>("plnText")->toPlainText();
-        QVERIFY2(log.split('\n').contains("Virtual ports not used: " + dir + " can be written by other users"),
-                 qPrintable(log));
+        const auto log = [&w] { return logText(*w); };
+        QTRY_VERIFY2(log().split('\n').contains("Virtual ports not used: " + dir + " can be written by other users"),
+                     qPrintable(log()));
+    }
+
+    // The pair listing is only shown: a tool that hangs or prints without end holds up neither
+    // the connections started at the last run nor the window's memory, and goes with the window.
+    void startUpDoesNotWaitForThePairTool_data()
+    {
+        QTest::addColumn<QByteArray>("endless");
+        QTest::newRow("hangs") << QByteArray("hang");
+        QTest::newRow("prints without end") << QByteArray("flood");
+    }
+
+    void startUpDoesNotWaitForThePairTool()
+    {
+        QFETCH(QByteArray, endless);
+        PtyPair pair;
+        REQUIRE_PTY_PAIR(pair);
+        TcpPeer peer;
+        QVERIFY(peer.listen());
+        QVERIFY(writePipes({pipe(1, pair.nullEnd(), peer.port())}));
+        MsConfig("Vantrel", "Tovimex").setStarted({1}, QDir::currentPath());
+        QVERIFY(m_fake.install());
+        QVERIFY(m_fake.setEndless("list", endless));
+        QSerialPort work;
+        work.setPortName(pair.workEnd());
+        QVERIFY(work.open(QIODevice::ReadWrite));
+
+        const qint64 before = residentKiB();
+        QElapsedTimer started;
+        started.start();
+        auto w = makeWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(record(*w, 1)->state() == QPipeItem::PipeConnect, 2000);
+        work.write("ping");
+        QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("ping"), 2000);
+        QVERIFY2(started.elapsed() < 2000, qPrintable(QString::number(started.elapsed()) + " ms"));
+        if (endless == "flood") {
+            // 1 MiB of port lines, 26214 pairs in them: the pane keeps the last 5000 lines
+            auto *log = w->findChild<QPlainTextEdit *>("plnText");
+            QTRY_VERIFY(logText(*w).contains("\nПара 26213: COM5-COM5\nВывод setupc.exe длиннее 1024 КиБ"));
+            QCOMPARE(log->document()->blockCount(), 5000);
+        }
+        QVERIFY2(residentKiB() - before < 128 * 1024, qPrintable(QString::number(residentKiB() - before) + " KiB more"));
+        const qint64 tool = m_fake.lastPid("list");
+        w.reset();
+        QVERIFY2(tool > 0 && !processRunning(tool), "setupc.exe outlived the window");
     }
 
 private:

@@ -137,6 +137,39 @@ private slots:
         QTest::newRow("a baud beyond every integer")
             << QJsonObject{{"baud", 1e300}} << QJsonObject()
             << QStringList{"Connection 7 \"Насос 1\": \"baud\" cannot be 1e+300; the default is used"};
+        // Texts and the port read as older versions read them, and each is told.
+        QTest::newRow("texts and port of other types")
+            << QJsonObject{{"name", 12}, {"note", QJsonValue()}, {"port_work", 7}, {"port_null", true},
+                           {"ipaddr", QJsonArray{"127.0.0.1"}}, {"ipport", "502"}}
+            << QJsonObject{{"name", ""}, {"note", ""}, {"port_work", "7"}, {"port_null", "true"}, {"ipaddr", ""}, {"ipport", 0}}
+            << QStringList{"Connection 7 \"\": \"name\" cannot be 12; \"\" is used",
+                           "Connection 7 \"\": \"note\" cannot be null; \"\" is used",
+                           "Connection 7 \"\": \"port_work\" cannot be 7; \"7\" is used",
+                           "Connection 7 \"\": \"port_null\" cannot be true; \"true\" is used",
+                           "Connection 7 \"\": \"ipaddr\" cannot be [\"127.0.0.1\"]; \"\" is used",
+                           "Connection 7 \"\": \"ipport\" cannot be \"502\"; 0 is used"};
+        QTest::newRow("a port out of range is kept")
+            << QJsonObject{{"ipport", 65536}} << QJsonObject{{"ipport", 65536}}
+            << QStringList{"Connection 7 \"Насос 1\": \"ipport\" cannot be 65536, as a TCP port is 1 to 65535"};
+        QTest::newRow("port 0") << QJsonObject{{"ipport", 0}} << QJsonObject{{"ipport", 0}}
+                                << QStringList{"Connection 7 \"Насос 1\": \"ipport\" cannot be 0, as a TCP port is 1 to 65535"};
+        QTest::newRow("allow: an address and two networks")
+            << QJsonObject{{"allow", QJsonArray{"192.0.2.7", "198.51.100.0/24", "2001:db8::/32"}}}
+            << QJsonObject{{"allow", QJsonArray{"192.0.2.7", "198.51.100.0/24", "2001:db8::/32"}}} << QStringList();
+        // A list with a typo is kept whole: read as empty, it would let any peer in.
+        QTest::newRow("allow: entries that are no address")
+            << QJsonObject{{"allow", QJsonArray{"192.0.2.7", true, "192.0.2.300"}}}
+            << QJsonObject{{"allow", QJsonArray{"192.0.2.7", "true", "192.0.2.300"}}}
+            << QStringList{"Connection 7 \"Насос 1\": \"allow\" cannot hold \"true\": 2 of its 3 entries are no "
+                           "address or network"};
+        QTest::newRow("allow: one text, no array")
+            << QJsonObject{{"allow", "192.0.2.7"}} << QJsonObject{{"allow", QJsonArray{"192.0.2.7"}}}
+            << QStringList{"Connection 7 \"Насос 1\": \"allow\" cannot be \"192.0.2.7\"; it is read as a list of that "
+                           "one entry"};
+        // A megabyte of a value is cut short in the line.
+        QTest::newRow("a long mode") << QJsonObject{{"mode", QString(1 << 20, 'm')}} << QJsonObject()
+                                     << QStringList{"Connection 7 \"Насос 1\": \"mode\" cannot be \"" + QString(60, 'm') +
+                                                    "...; the default is used"};
     }
 
     void modeAndLineKeys()

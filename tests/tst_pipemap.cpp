@@ -1,7 +1,46 @@
 // The connection collection: ids, signals, order, and the file pipes.json.
 #include "qpipemap.h"
+#include "testsupport.h"
 
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
+
+namespace {
+
+// Root reads and replaces any file: for a step, this thread puts down (or takes up again) the
+// powers an ordinary user lacks. The kernel looks at the thread's own effective set.
+void actAsOrdinaryUser(bool ordinary)
+{
+#ifdef Q_OS_LINUX
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    if (::syscall(SYS_capget, &header, caps) != 0)
+        return;
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+        __user_cap_data_struct &set = caps[cap / 32];
+        const quint32 bit = 1u << (cap % 32);
+        set.effective = ordinary ? set.effective & ~bit : set.effective | (set.permitted & bit);
+    }
+    ::syscall(SYS_capset, &header, caps);
+#else
+    Q_UNUSED(ordinary)
+#endif
+}
+
+} // namespace
 
 class TestPipeMap : public QObject
 {
@@ -90,6 +129,12 @@ private slots:
         QCOMPARE(map.itemById(2147483647)->getName(), QString("last"));
         // it keeps the 0 an add map without "id" gave it
         QCOMPARE(extra->id(), 0);
+
+        // A record that needs an id then takes the lowest free one.
+        load(map, "[{\"id\": 2147483647}, {\"id\": 1}, {\"id\": \"x\", \"name\": \"needs one\"}]");
+        QPipeItem *given = map.itemById(2);
+        QVERIFY(given);
+        QCOMPARE(given->getName(), QString("needs one"));
     }
 
     void signals_()
@@ -225,27 +270,228 @@ private slots:
         }
     }
 
-    void loadingQuirks()
+    // Each case keeps every record: in the file, in its copy, or (the ones beyond four) in the
+    // file after the loaded ones. A file that cannot be read or copied is never written.
+    void fileIsNeverLost_data()
     {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("loaded");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QString>("after"); // the file after an add (while fewer than 4) and a save
+        QTest::addColumn<QString>("why");   // why the save was refused; empty when it went through
+        QTest::addColumn<QByteArray>("bak"); // null: no copy
+
+        const QByteArray broken = "[{\"id\": 1, \"name\": \"a\",}]";
+        const QString notAList = "pipes.json is no list of connections (object is missing after a comma at byte 24)";
+        const QString noCopy = "в нём не список соединений, а сохранить его копию pipes.json.bak не удалось";
+        QTest::newRow("unparsable, a folder named pipes.json.bak")
+            << "bak folder" << broken << "" << QStringList{notAList + ", and no copy of it could be kept as "
+                                                           "pipes.json.bak (it is a folder); it is not written over"}
+            << "" << noCopy << QByteArray();
+        QTest::newRow("a folder named pipes.json")
+            << "folder" << QByteArray() << "" << QStringList{"pipes.json is left alone, neither read nor written: it is a folder"}
+            << "" << "на его месте папка" << QByteArray();
+        QByteArray large = "[\n" + QByteArray(4 * 1024 * 1024 - 3, ' ') + "]\n";
+        QTest::newRow("4 MiB and a byte")
+            << "file" << large << ""
+            << QStringList{"pipes.json is larger than 4 MiB, as no list of connections is; a copy of it is kept as pipes.json.bak"}
+            << "1 new" << "" << large;
+        QTest::newRow("ids that are no positive whole numbers")
+            << "file"
+            << QByteArray("[{\"id\": \"1\", \"name\": \"a\"}, {\"id\": null, \"name\": \"b\"}, "
+                          "{\"id\": 1.5, \"name\": \"c\"}, {\"id\": 1e12, \"name\": \"d\"}]")
+            << "1 a; 2 b; 3 c; 4 d"
+            << QStringList{"Record 1 \"a\" of the file: id \"1\" is no positive whole number; it is given id 1",
+                           "Record 2 \"b\" of the file: id null is no positive whole number; it is given id 2",
+                           "Record 3 \"c\" of the file: id 1.5 is no positive whole number; it is given id 3",
+                           "Record 4 \"d\" of the file: id 1000000000000 is no positive whole number; it is given id 4"}
+            << "1 a; 2 b; 3 c; 4 d" << "" << QByteArray();
+        QTest::newRow("an id taken, an id missing")
+            << "file" << QByteArray("[{\"id\": 2, \"name\": \"a\"}, {\"id\": 2, \"name\": \"b\"}, {\"name\": \"c\"}]")
+            << "2 a; 3 b; 4 c"
+            << QStringList{"Record 2 \"b\" of the file: id 2 is held by an earlier record; it is given id 3",
+                           "Record 3 \"c\" of the file has no id; it is given id 4"}
+            << "2 a; 3 b; 4 c; 5 new" << "" << QByteArray();
+        QTest::newRow("6 records")
+            << "file"
+            << QByteArray("[{\"id\": 1, \"name\": \"a\"}, {\"id\": 2, \"name\": \"b\"}, {\"id\": 3, \"name\": \"c\"}, "
+                          "{\"id\": 4, \"name\": \"d\"}, {\"id\": 9, \"name\": \"e\"}, {\"id\": \"x\", \"name\": \"f\"}]")
+            << "1 a; 2 b; 3 c; 4 d"
+            << QStringList{"Records beyond the first 4 in the file, not loaded: 2. They never start, and stay in the "
+                           "file as they are"}
+            << "1 a; 2 b; 3 c; 4 d; 9 e; x f" << "" << QByteArray();
+#ifdef Q_OS_UNIX
+        QTest::newRow("unparsable, another user's pipes.json.bak in a shared folder")
+            << "foreign bak" << broken << ""
+            << QStringList{notAList + ", and no copy of it could be kept as pipes.json.bak (Operation not permitted); "
+                                      "it is not written over"}
+            << "" << noCopy << QByteArray("theirs\n");
+        QTest::newRow("mode 0200")
+            << "mode 0200" << QByteArray("[{\"id\": 1, \"name\": \"a\"}]") << ""
+            << QStringList{"pipes.json cannot be read (Permission denied); it is not written either, so that it is not lost"}
+            << "" << "его не удалось прочитать, и новый файл на его месте стёр бы его" << QByteArray();
+        const QString link = "pipes.json is left alone, neither read nor written: it is a symbolic link";
+        QTest::newRow("a link to another's file")
+            << "link" << QByteArray("[{\"id\": 1, \"name\": \"victim\"}]") << "" << QStringList{link} << ""
+            << "это символьная ссылка, а через ссылки программа не пишет" << QByteArray();
+        QTest::newRow("a link planted after the load")
+            << "later link" << QByteArray("[{\"id\": 1, \"name\": \"victim\"}]") << ""
+            << QStringList{"В папке <folder> ещё нет таблицы соединений (pipes.json): таблица пуста, новая будет "
+                           "сохранена там",
+                           "pipes.json is not saved: a link, a folder or another file that is no regular file has taken "
+                           "its name, and is left alone"}
+            << "" << "это символьная ссылка, а через ссылки программа не пишет" << QByteArray();
+        QTest::newRow("a link to /dev/zero")
+            << "dev zero" << QByteArray() << "" << QStringList{link} << ""
+            << "это символьная ссылка, а через ссылки программа не пишет" << QByteArray();
+        QTest::newRow("a FIFO")
+            << "fifo" << QByteArray() << "" << QStringList{"pipes.json is left alone, neither read nor written: it is no regular file"}
+            << "" << "это не обычный файл, а канал или устройство" << QByteArray();
+#endif
+    }
+
+    void fileIsNeverLost()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, loaded);
+        QFETCH(QStringList, log);
+        QFETCH(QString, after);
+        QFETCH(QString, why);
+        QFETCH(QByteArray, bak);
+        TestSupport::ScratchFolder scratch;
+        QVERIFY(scratch.isValid());
+        const QString victim = scratch.path() + "/victim.json";
+        if (setup.endsWith("link"))
+            QVERIFY(TestSupport::writeFile(victim, bytes));
+        if (setup == "folder")
+            QVERIFY(QDir().mkdir("pipes.json"));
+        else if (setup == "link")
+            QVERIFY(QFile::link(victim, "pipes.json"));
+        else if (setup == "dev zero")
+            QVERIFY(QFile::link("/dev/zero", "pipes.json"));
+        else if (setup != "fifo" && setup != "later link")
+            QVERIFY(TestSupport::writeFile("pipes.json", bytes));
+        if (setup == "bak folder")
+            QVERIFY(QDir().mkdir("pipes.json.bak"));
+#ifdef Q_OS_UNIX
+        if (setup == "fifo")
+            QCOMPARE(::mkfifo("pipes.json", 0600), 0);
+        if (setup == "mode 0200")
+            QCOMPARE(::chmod("pipes.json", 0200), 0);
+        // A folder like /tmp: everyone's, sticky, so that only its owner replaces a file there.
+        if (setup == "foreign bak") {
+            QVERIFY(TestSupport::writeFile("pipes.json.bak", bak));
+            if (::chown("pipes.json.bak", 65534, 65534) != 0 || ::chown(".", 65534, 65534) != 0)
+                QSKIP("making another user's file takes root");
+            QCOMPARE(::chmod(".", 01777), 0);
+        }
+        // Should a read wait on the FIFO for a writer, one comes and goes: the case fails, not hangs.
+        std::atomic<bool> done{false};
+        std::thread release([&done, fifo = setup == "fifo"] {
+            for (; fifo && !done; std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+                const int fd = ::open("pipes.json", O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        });
+        const auto joined = qScopeGuard([&] {
+            done = true;
+            release.join();
+        });
+#endif
+
         QPipeMap map(nullptr);
-        // the same id twice: the second wins
-        load(map, "[{\"id\": 1, \"name\": \"first\"}, {\"id\": 1, \"name\": \"second\"}]");
-        QCOMPARE(map.count(), 1);
-        QCOMPARE(map.itemById(1)->getName(), QString("second"));
+        QSignalSpy lines(&map, &QPipeMap::sendLog);
+        QSignalSpy status(&map, &QPipeMap::sendStatus);
+        bool saved = false;
+        {
+            actAsOrdinaryUser(true);
+            const auto restored = qScopeGuard([] { actAsOrdinaryUser(false); });
+            map.loadFromFile("pipes.json");
+            QCOMPARE(status.takeFirst().at(0).toString(),
+                     QString(loaded.isEmpty() ? "Error! Pipe collection load" : "File pipe collection loaded, OK"));
+            if (map.count() < 4)
+                map.addPipe(record("new"));
+            if (setup == "later link")
+                QVERIFY(QFile::link(victim, "pipes.json"));
+            saved = map.saveToFile("pipes.json");
+        }
+        QStringList shown;
+        for (QPipeItem *item : map.getList()) {
+            if (!m_made.contains(item))
+                m_made << item;
+            if (item->getName() != "new")
+                shown << QString("%1 %2").arg(item->id()).arg(item->getName());
+        }
+        QCOMPARE(shown.join("; "), loaded);
+        QStringList told;
+        for (const QList<QVariant> &line : qAsConst(lines))
+            told << line.at(0).toString().replace(QDir::toNativeSeparators(QDir::currentPath()), "<folder>");
+        QCOMPARE(told, log);
+        QCOMPARE(map.whyNotSaved("pipes.json"), why);
+        QCOMPARE(saved, why.isEmpty());
+        QCOMPARE(status.takeFirst().at(0).toString(),
+                 QString(saved ? "File pipe collection saved, OK" : "Error! Pipe collection saved"));
 
-        // no id: the record sits under 0, and the next id is still the largest plus one
-        load(map, "[{\"name\": \"no id\"}]");
-        QCOMPARE(map.itemById(0)->getName(), QString("no id"));
-        QCOMPARE(map.addPipe(record("x")), 1);
+        const QFileInfo file("pipes.json");
+        if (saved) {
+            QStringList ids;
+            for (const QJsonValue &v : QJsonDocument::fromJson(TestSupport::readFile("pipes.json")).array())
+                ids << v["id"].toVariant().toString() + ' ' + v["name"].toString();
+            QCOMPARE(ids.join("; "), after);
+        } else if (setup == "folder") {
+            QVERIFY(file.isDir());
+        } else if (setup.endsWith("link")) {
+            QCOMPARE(file.symLinkTarget(), victim);
+            QCOMPARE(TestSupport::readFile(victim), bytes);
+            QVERIFY(!QFile::exists(victim + ".bak"));
+        } else if (setup == "dev zero") {
+            QCOMPARE(file.symLinkTarget(), QString("/dev/zero"));
+        } else if (setup == "fifo") {
+            QVERIFY(file.exists() && !file.isFile() && !file.isDir() && !file.isSymLink());
+        } else {
+            QVERIFY(file.isFile() && !file.isSymLink());
+            QFile::setPermissions("pipes.json", QFile::ReadOwner | QFile::WriteOwner);
+            QCOMPARE(TestSupport::readFile("pipes.json"), bytes);
+        }
+        if (setup == "bak folder")
+            QVERIFY(QFileInfo("pipes.json.bak").isDir());
+        else if (bak.isNull())
+            QVERIFY(!QFileInfo("pipes.json.bak").exists() && !QFileInfo("pipes.json.bak").isSymLink());
+        else
+            QCOMPARE(TestSupport::readFile("pipes.json.bak"), bak);
+        // Nothing of ours is left beside them.
+        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size(),
+                 1 + int(QFileInfo("pipes.json.bak").exists()) + int(setup.endsWith("link")));
+    }
 
-        // elements that are not objects become empty records under 0
-        load(map, "[1, \"text\", null, {\"id\": 3}]");
-        QCOMPARE(map.count(), 2);
-        QCOMPARE(map.itemById(0)->getName(), QString());
+    void recordsBeyondFourStayAsTheyAre()
+    {
+        // Ids handed out stay clear of theirs, and the four loaded come first in the file, so
+        // that the next load takes the same four.
+        const QJsonObject fifth{{"id", 9}, {"name", "e"}, {"future", QJsonArray{1, QJsonObject{{"x", true}}}}};
+        const QJsonObject sixth{{"id", 1}, {"name", "f"}};
+        QJsonArray file{QJsonObject{{"id", 1}}, QJsonObject{{"id", 2}, {"name", "2"}}, QJsonObject{{"id", 3}, {"name", "3"}},
+                        QJsonObject{{"id", 4}, {"name", "4"}}, fifth, sixth};
+        QPipeMap map(nullptr);
+        load(map, QJsonDocument(file).toJson());
+        QVERIFY(map.itemById(1) && !map.itemById(9));
+        map.deletePipe(1);
+        QCOMPARE(map.addPipe(record("new")), 10);
+        QVERIFY(map.saveToFile(path("pipes.json")));
+        const QJsonArray saved = QJsonDocument::fromJson(read(path("pipes.json"))).array();
+        QCOMPARE(saved.size(), 6);
+        QCOMPARE(saved.at(4).toObject(), fifth);
+        QCOMPARE(saved.at(5).toObject(), sixth);
 
-        // no limit on load
-        load(map, "[{\"id\":1},{\"id\":2},{\"id\":3},{\"id\":4},{\"id\":5}]");
-        QCOMPARE(map.count(), 5);
+        QPipeMap again(nullptr);
+        load(again, read(path("pipes.json")));
+        QStringList names;
+        for (QPipeItem *item : again.getList())
+            names << item->getName();
+        QCOMPARE(names, QStringList({"2", "3", "4", "new"}));
     }
 
     void brokenFileIsKept_data()

@@ -36,12 +36,14 @@ struct Result
     QString err;
 };
 
-// The program with no display and no Qt platform: it must need neither.
+// The program with no display and no Qt platform: it must need neither. Its texts as written
+// (Russian), whatever language the machine speaks.
 QProcessEnvironment bareEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANGUAGE"})
         env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     return env;
 }
 

@@ -7,6 +7,8 @@
 #include <QtTest>
 
 using Pairs = QList<QPair<QString, QString>>;
+using TestSupport::processRunning;
+using TestSupport::residentKiB;
 
 class TestSetupc : public QObject
 {
@@ -119,8 +121,8 @@ private slots:
         QTest::newRow("stderr left out") << listing << QByteArray("CNCA9 PortName=COM9\n") << 0;
         QTest::newRow("failure status") << listing << QByteArray("failed\n") << 3;
         QTest::newRow("nothing printed") << QByteArray() << QByteArray("COM7\n") << 1;
-        // well past a pipe's buffer: all of it, not the first chunk
-        QTest::newRow("a megabyte") << listing.repeated(1 << 15) << QByteArray() << 0;
+        // well past a pipe's buffer and short of the limit: all of it, not the first chunk
+        QTest::newRow("672 KiB") << listing.repeated(1 << 14) << QByteArray() << 0;
     }
 
     void outputIsStandardOutputOnly()
@@ -132,6 +134,55 @@ private slots:
         QVERIFY(m_fake.setErrorOutput("list", err));
         QVERIFY(m_fake.setExitStatus("list", status));
         QCOMPARE(Setupc::run(nullptr, Setupc::listArgs()), QString::fromLatin1(out));
+    }
+
+    // A tool that prints without end, or never ends, is cut at 1 MiB or stopped after its time,
+    // waited for or not; what it printed so far is kept, and memory stays put.
+    void cutShort_data()
+    {
+        QTest::addColumn<QByteArray>("printed");
+        QTest::addColumn<QByteArray>("endless");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("ending");
+        QTest::addColumn<int>("kept");
+        const QByteArray line = "CNCA0 PortName=COM5\n";
+        QTest::newRow("exactly the limit") << QByteArray(1 << 20, 'x') << QByteArray() << 10000 << int(Setupc::Ended) << (1 << 20);
+        QTest::newRow("a byte more") << QByteArray((1 << 20) + 1, 'x') << QByteArray() << 10000 << int(Setupc::OutputCut) << (1 << 20);
+        QTest::newRow("lines without end") << line << QByteArray("flood") << 10000 << int(Setupc::OutputCut) << (1 << 20);
+        QTest::newRow("errors without end") << line << QByteArray("flood-stderr") << 1500 << int(Setupc::TimedOut) << 20;
+        QTest::newRow("hangs") << line << QByteArray("hang") << 1000 << int(Setupc::TimedOut) << 20;
+    }
+
+    void cutShort()
+    {
+        QFETCH(QByteArray, printed);
+        QFETCH(QByteArray, endless);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, ending);
+        QFETCH(int, kept);
+        QVERIFY(m_fake.setOutput("list", printed));
+        QVERIFY(m_fake.setEndless("list", endless));
+        Setupc::Ending how = Setupc::Ended;
+        const QString output = Setupc::run(nullptr, Setupc::listArgs(), &how, timeoutMs);
+        QCOMPARE(QString("%1 %2").arg(how).arg(output.size()), QString("%1 %2").arg(ending).arg(kept));
+        QCOMPARE(output.left(20), QString::fromLatin1(printed.left(20)));
+        QVERIFY2(!processRunning(m_fake.lastPid("list")), "setupc.exe was left running");
+
+        // Not waited for, in a loop of its own as the window's: the same, told once. Memory is
+        // taken as it ends, its process still there.
+        const qint64 before = residentKiB();
+        QStringList told;
+        QEventLoop loop;
+        QTimer::singleShot(timeoutMs + 5000, &loop, &QEventLoop::quit);
+        Setupc::start(&loop, Setupc::listArgs(), [&](const QString &out, Setupc::Ending e) {
+            const qint64 grown = residentKiB() - before;
+            told << QString("%1 %2 %3").arg(e).arg(out.size()).arg(grown < 64 * 1024 ? "" : QString::number(grown) + " KiB more");
+            loop.quit();
+        }, timeoutMs);
+        loop.exec();
+        QCOMPARE(told, QStringList{QString("%1 %2 ").arg(ending).arg(kept)});
+        QTRY_VERIFY(loop.findChildren<QProcess *>().isEmpty());
+        QVERIFY2(!processRunning(m_fake.lastPid("list")), "setupc.exe was left running");
     }
 
     void missingProgram()

@@ -17,6 +17,8 @@
 #include <QLabel>
 #include <QMutex>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -198,6 +200,17 @@ inline QString status(MainWindow &w)
     return w.statusBar()->currentMessage();
 }
 
+// The log pane's text with the time at the start of each line taken off; a line without one
+// keeps the mark "(no time) " in its place, so that no comparison passes it.
+inline QString logText(MainWindow &w)
+{
+    static const QRegularExpression time(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d "));
+    QStringList lines = w.findChild<QPlainTextEdit *>(QStringLiteral("plnText"))->toPlainText().split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = time.match(line).hasMatch() ? line.mid(9) : QStringLiteral("(no time) ") + line;
+    return lines.join(QLatin1Char('\n'));
+}
+
 inline QPipeMap *collection(MainWindow &w)
 {
     return w.findChild<QPipeMap *>();
@@ -273,6 +286,7 @@ struct Entry
 {
     QtMsgType type;
     QString text;
+    QString category;
 };
 
 inline QMutex &guard()
@@ -297,7 +311,7 @@ inline void record(QtMsgType type, const QMessageLogContext &context, const QStr
 {
     {
         QMutexLocker lock(&guard());
-        entries().append({type, text});
+        entries().append({type, text, QString::fromLatin1(context.category)});
     }
     if (previous())
         previous()(type, context, text);

@@ -8,7 +8,9 @@
 //           cwd      the folder it was started in (the program's own current folder)
 //   answers a request (the first word of the first argument) with REQUEST.out.K for its K-th
 //           call or else REQUEST.out on standard output, REQUEST.err on standard error, and
-//           exits with the number in REQUEST.status (0 without it)
+//           exits with the number in REQUEST.status (0 without it); with REQUEST.endless it
+//           does not end: "hang" waits, "flood" / "flood-stderr" print a port line without end
+//   writes  REQUEST.pid  its process id
 #include "faketool.h"
 
 #include <cstdlib>
@@ -37,11 +39,26 @@ int main()
     if (readFile(request + L".calls", &text))
         k = std::atoi(text.c_str()) + 1;
     writeFile(request + L".calls", std::to_string(k));
+    writeFile(request + L".pid", std::to_string(GetCurrentProcessId()));
 
     if (readFile(request + L".out." + std::to_wstring(k), &text) || readFile(request + L".out", &text))
         put(STD_OUTPUT_HANDLE, text);
     if (readFile(request + L".err", &text))
         put(STD_ERROR_HANDLE, text);
+    if (readFile(request + L".endless", &text)) {
+        if (text == "hang")
+            Sleep(INFINITE);
+        HANDLE channel = GetStdHandle(text == "flood-stderr" ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+        // As the Linux fake's yes does: whole pipe buffers of the same line.
+        std::string lines;
+        while (lines.size() < 65536 - 20)
+            lines += "CNCA0 PortName=COM5\n";
+        DWORD written = 0;
+        // Until the reader is gone; the caller stops the program long before.
+        while (WriteFile(channel, lines.data(), DWORD(lines.size()), &written, nullptr))
+            ;
+        return 1;
+    }
     if (readFile(request + L".status", &text))
         return std::atoi(text.c_str());
     return 0;
