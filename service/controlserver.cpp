@@ -133,6 +133,9 @@ void ControlServer::serve(QLocalSocket *client)
         const QJsonObject answer = tooLong ? QJsonObject{{QStringLiteral("error"), tr("строка длиннее %1 байт").arg(ServiceChannel::MaxLine)}}
                                            : answerLine(line);
         client->write(lineOf(answer));
+        // Out at once: a client that closed its sending side after its line (a script piping into
+        // socat) is closed by the library as soon as that end is read, with what is unsent.
+        client->flush();
         if (auto *deadline = client->findChild<QTimer *>(QStringLiteral("deadline")))
             deadline->start(LineTimeoutMs);
         // The handler may have taken a while (a reload): the client may be gone meanwhile.

@@ -16,6 +16,7 @@
 
 #include <memory>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -372,7 +373,7 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
         const QString free = QDir::tempPath();
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "Unknown option 'bogus'.";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "Неизвестный параметр «bogus».";
         QTest::newRow("missing folder") << QStringList{"--dir", "/nonexistent/folder"} << 2 << "папки /nonexistent/folder нет";
         QTest::newRow("two commands") << QStringList{"--dir", free, "--status", "--reload"} << 2 << "одна команда за раз, а дано: --status, --reload";
         QTest::newRow("a command twice") << QStringList{"--dir", free, "--stop", "1", "--stop", "2"} << 2 << "одна команда за раз";
@@ -397,7 +398,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("error");
-        QTest::newRow("not JSON") << QByteArray("{\"cmd\":\n") << "не JSON: unterminated object (байт 7)";
+        QTest::newRow("not JSON") << QByteArray("{\"cmd\":\n") << "не JSON: незавершённый объект (байт 7)";
         QTest::newRow("an array") << QByteArray("[1,2]\n") << "ожидается объект JSON, например {\"cmd\":\"list\"}";
         QTest::newRow("no cmd") << QByteArray("{\"id\":1}\n") << "нет команды: ожидается \"cmd\" с текстом list, start, stop или reload";
         QTest::newRow("unknown") << QByteArray("{\"cmd\":\"fly\"}\r\n") << "неизвестная команда \"fly\": ожидается list, start, stop или reload";
@@ -422,6 +423,26 @@ private slots:
         QVERIFY(shared.relays(10));
     }
 
+    void answersAScriptThatClosesItsEnd()
+    {
+        // As `echo '{"cmd":"list"}' | socat - UNIX-CONNECT:...` does: the line, then the end of
+        // its sending side, then it waits for the answer.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(service->place()).constData(), sizeof address.sun_path);
+        QVERIFY(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        const QByteArray line = "{\"cmd\":\"stop\",\"id\":5}\n";
+        QCOMPARE(::write(fd, line.constData(), size_t(line.size())), ssize_t(line.size()));
+        ::shutdown(fd, SHUT_WR);
+        pollfd answer = {fd, POLLIN, 0};
+        QCOMPARE(::poll(&answer, 1, 5000), 1);
+        QByteArray got(200, 0);
+        const ssize_t n = ::read(fd, got.data(), size_t(got.size()));
+        ::close(fd);
+        QCOMPARE(got.left(int(qMax<ssize_t>(n, 0))), QByteArray("{\"error\":\"соединения 5 нет\"}\n"));
+    }
+
     void survivesHostileClients()
     {
         // A line of 1 MiB is passed over and refused; the client may go on.
@@ -440,6 +461,8 @@ private slots:
         // A client that asks without end and never reads the answers: what it makes the service
         // hold is bounded, and so is what the service reads of it.
         QLocalSocket hog;
+        // Or the library would read for it, without end.
+        hog.setReadBufferSize(4096);
         hog.connectToServer(service->place());
         QVERIFY(hog.waitForConnected(2000));
         qint64 taken = 0;
