@@ -67,24 +67,12 @@ bool ServiceHost::load(QMap<int, QPipeItem *> *records)
         emit line(QStringLiteral("%1: %2").arg(fileName(), status));
     });
     map.loadFromFile(fileName());
-    const QList<QPipeItem *> all = map.getList();
     if (!read)
         return false;
-    QList<int> left;
-    for (QPipeItem *pipe : all) {
-        if (records->size() < Vcom::MaxConnections) {
-            records->insert(pipe->id(), pipe);
-        } else {
-            left << pipe->id();
-            delete pipe;
-        }
-    }
-    if (!left.isEmpty()) {
-        QStringList ids;
-        for (int id : qAsConst(left))
-            ids << QString::number(id);
-        emit line(tr("В файле больше %1 соединений: не запущены %2").arg(Vcom::MaxConnections).arg(ids.join(QStringLiteral(", "))));
-    }
+    // The collection loads no more than the window shows and runs.
+    const QList<QPipeItem *> all = map.getList();
+    for (QPipeItem *pipe : all)
+        records->insert(pipe->id(), pipe);
     return true;
 }
 

@@ -38,8 +38,7 @@ signals:
 
 private:
     QString fileName() const;
-    // The records of the file, at most Vcom::MaxConnections, now ours; false (and none) when it
-    // could not be read.
+    // The records of the file, now ours; false (and none) when it could not be read.
     bool load(QMap<int, QPipeItem *> *records);
     void start(QPipeItem *pipe);
     // Stops the record and destroys it.
