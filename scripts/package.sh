@@ -106,12 +106,14 @@ out=$("$SETUPC" "install PortName=COM5 PortName=COM6")
 [[ $out == *'logged as "in use"'* ]] || die "the stand-in made no pair: $out"
 listing=$("$SETUPC" list)
 
-# The program mirrors its log pane to the logging category vantrelvcom.log.
+# The program mirrors its log pane to the logging category vantrelvcom.log, each line after the
+# time it was written.
+PAIR_LINE='^vantrelvcom.log: [0-9]{2}:[0-9]{2}:[0-9]{2} Пара 0: COM5-COM6$'
 (cd "$WORK/start" && QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='vantrelvcom.log.debug=true' \
     QT_MESSAGE_PATTERN='%{category}: %{message}' exec "$ROOT/usr/bin/vantrelvcom") >"$WORK/log" 2>&1 &
 PROGRAM_PID=$!
 for _ in $(seq 150); do
-    grep -q '^vantrelvcom.log: Пара 0: COM5-COM6$' "$WORK/log" && break
+    grep -Eq "$PAIR_LINE" "$WORK/log" && break
     kill -0 "$PROGRAM_PID" 2>/dev/null || break
     sleep 0.2
 done
@@ -119,7 +121,7 @@ kill -0 "$PROGRAM_PID" 2>/dev/null || die "the installed program ended: $(cat "$
 kill "$PROGRAM_PID"
 wait "$PROGRAM_PID" 2>/dev/null || true
 PROGRAM_PID=""
-grep -q '^vantrelvcom.log: Пара 0: COM5-COM6$' "$WORK/log" \
+grep -Eq "$PAIR_LINE" "$WORK/log" \
     || die "the program did not list the pair ($(tr '\n' ' ' <<<"$listing")); its log pane said:
 $(sed -n 's/^vantrelvcom.log: //p' "$WORK/log")"
 echo "OK   the installed program runs from $WORK/start and lists \"Пара 0: COM5-COM6\""
