@@ -202,6 +202,10 @@ void MainWindow::createObjects()
     pipeLog->follow(mapConnection);
     sysGetPortList();
     mapConnection->loadFromFile(QLatin1String(Vcom::PipesFile));
+    // The status says only that loading failed: a first start in a folder is no fault.
+    if (mapConnection->fileWasMissing())
+        appendToLog(tr("В папке %1 ещё нет таблицы соединений (%2): таблица пуста, новая будет сохранена там")
+                        .arg(QDir::toNativeSeparators(QDir::currentPath()), QLatin1String(Vcom::PipesFile)));
     onViewTable();
     restoreStarted();
 }

@@ -151,12 +151,7 @@ void QPipeMap::loadFromFile(const QString &fileName)
         if (!read.backedUp)
             m_keptOff.insert(key, read.refusal);
     }
-    if (read.missing) {
-        // The status says only that loading failed: a first start in a folder is no fault.
-        emit sendLog(tr("В папке %1 ещё нет таблицы соединений (%2): таблица пуста, новая будет сохранена там")
-                         .arg(QDir::toNativeSeparators(QFileInfo(fileName).absolutePath()),
-                              QFileInfo(fileName).fileName()));
-    }
+    m_missing = read.missing;
     if (read.missing || read.refusal != PipeFile::Refusal::None) {
         emit sendStatus(QStringLiteral("Error! Pipe collection load"));
         return;

@@ -87,6 +87,8 @@ public:
     // could not be read, or is no regular file, and there is no copy of it that is sure to be
     // whole. Empty when it may be written.
     QString whyNotSaved(const QString &fileName) const;
+    // The last load found no file at all: a first start in that folder.
+    bool fileWasMissing() const { return m_missing; }
 
 signals:
     void changeMap();
@@ -106,6 +108,7 @@ private:
     int m_unloadedTop = 0;
     // The files not to be written, by absolute name, and why.
     QHash<QString, PipeFile::Refusal> m_keptOff;
+    bool m_missing = false;
 };
 
 #endif // QPIPEMAP_H

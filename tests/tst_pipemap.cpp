@@ -337,10 +337,8 @@ private slots:
             << "это символьная ссылка, а через ссылки программа не пишет" << QByteArray();
         QTest::newRow("a link planted after the load")
             << "later link" << QByteArray("[{\"id\": 1, \"name\": \"victim\"}]") << ""
-            << QStringList{"В папке <folder> ещё нет таблицы соединений (pipes.json): таблица пуста, новая будет "
-                           "сохранена там",
-                           "pipes.json is not saved: a link, a folder or another file that is no regular file has taken "
-                           "its name, and is left alone"}
+            << QStringList{"pipes.json is not saved: a link, a folder or another file that is no regular file has "
+                           "taken its name, and is left alone"}
             << "" << "это символьная ссылка, а через ссылки программа не пишет" << QByteArray();
         QTest::newRow("a link to /dev/zero")
             << "dev zero" << QByteArray() << "" << QStringList{link} << ""
@@ -428,7 +426,7 @@ private slots:
         QCOMPARE(shown.join("; "), loaded);
         QStringList told;
         for (const QList<QVariant> &line : qAsConst(lines))
-            told << line.at(0).toString().replace(QDir::toNativeSeparators(QDir::currentPath()), "<folder>");
+            told << line.at(0).toString();
         QCOMPARE(told, log);
         QCOMPARE(map.whyNotSaved("pipes.json"), why);
         QCOMPARE(saved, why.isEmpty());
