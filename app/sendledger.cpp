@@ -86,8 +86,8 @@ QByteArray SendLedger::dataOfLast(qint64 bytes) const
         if (index == m_base)
             break;
         --index;
-        const char c = m_data.at(int(m_front + index - m_base));
-        counted += index == m_base && m_halfFront ? 1 : wireOf(c);
+        // The first byte kept may be half gone: it is the last one taken whatever it counts.
+        counted += wireOf(m_data.at(int(m_front + index - m_base)));
     }
     return m_data.mid(int(m_front + index - m_base));
 }
