@@ -407,11 +407,13 @@ private slots:
     {
         QTest::addColumn<bool>("rfc2217");
         QTest::addColumn<bool>("reset");
-        // Whether the peer waits until the relay has taken the connection.
-        QTest::addColumn<bool>("onceTaken");
-        QTest::newRow("plain, reset before it is taken") << false << true << false;
-        QTest::newRow("RFC 2217, ser2net's refusal") << true << false << false;
-        QTest::newRow("RFC 2217, options and a reset once taken") << true << true << true;
+        // When the peer answers: as soon as it has the connection, while the relay takes it (its
+        // first write fails), or once the relay has taken it (the write of its answer fails).
+        QTest::addColumn<QString>("when");
+        QTest::newRow("plain, reset before it is taken") << false << true << "at once";
+        QTest::newRow("RFC 2217, ser2net's refusal") << true << false << "at once";
+        QTest::newRow("RFC 2217, a reset as it is taken") << true << true << "as taken";
+        QTest::newRow("RFC 2217, options and a reset once taken") << true << true << "once taken";
     }
 
     void aPeerThatDropsAtOnceIsTriedLessOften()
@@ -422,12 +424,17 @@ private slots:
 #endif
         QFETCH(bool, rfc2217);
         QFETCH(bool, reset);
-        QFETCH(bool, onceTaken);
+        QFETCH(QString, when);
         QTcpServer device;
         QVERIFY(device.listen(QHostAddress::LocalHost));
         int accepted = 0;
         QList<QTcpSocket *> waiting;
         const auto refuse = [&] {
+            device.waitForNewConnection(0);
+            while (QTcpSocket *peer = device.nextPendingConnection()) {
+                ++accepted;
+                waiting << peer;
+            }
             for (QTcpSocket *peer : qAsConst(waiting)) {
                 // What ser2net 4.3 sends when another client holds its port.
                 peer->write(QByteArray::fromHex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c") + "Port already in use\r\n");
@@ -444,7 +451,7 @@ private slots:
                 ++accepted;
                 waiting << peer;
             }
-            if (!onceTaken)
+            if (when == "at once")
                 refuse();
         });
         QPipeItem item("Pipe");
@@ -455,10 +462,14 @@ private slots:
         QSignalSpy sides(&item, &QPipeItem::sideChanged);
         QSignalSpy retries(&item, &QPipeItem::sideRetrying);
         QVERIFY(sides.isValid() && retries.isValid());
-        // Once the relay is done taking it: options and a reset are there together at its next
-        // read, and the write of its answer fails.
+        // Told in the midst of taking it, or once it is done: options and a reset are there
+        // together at its next write, or at its next read.
         connect(&item, &QPipeItem::stateChanged, this, [&](int state) {
-            if (onceTaken && (state & QPipeItem::SocketConnect))
+            if (!(state & QPipeItem::SocketConnect))
+                return;
+            if (when == "as taken")
+                refuse();
+            else if (when == "once taken")
                 QMetaObject::invokeMethod(this, refuse, Qt::QueuedConnection);
         });
         const auto ofSocket = [](const QSignalSpy &spy) {
