@@ -362,6 +362,7 @@ private slots:
             return n;
         };
         QTRY_COMPARE_WITH_TIMEOUT(counted(), 1000, 12000);
+        qInfo("the log grew by %d lines", int(notes.count() + sides.count() - lines));
         QVERIFY2(notes.at(0).at(0).toString().startsWith("подключение 127.0.0.2:"), qPrintable(notes.at(0).at(0).toString()));
         QVERIFY2(notes.count() + sides.count() - lines <= 20, qPrintable(QString::number(notes.count() + sides.count() - lines)));
         item.onDisconnection();
