@@ -23,21 +23,28 @@ DialGuard::~DialGuard()
     disarm();
 }
 
-void DialGuard::arm()
+qintptr DialGuard::dialling() const
 {
-    if (m_copy != -1 || m_socket->state() != QAbstractSocket::ConnectingState)
-        return;
     // The socket tells its descriptor only once connected; its write notifier has it while it
-    // dials. A copy of our own: there is one notifier per descriptor and kind.
+    // dials.
     qintptr descriptor = -1;
     for (const QSocketNotifier *notifier : m_socket->findChildren<QSocketNotifier *>()) {
         if (notifier->type() == QSocketNotifier::Write)
             descriptor = notifier->socket();
     }
-    m_copy = SysIo::keepCopy(descriptor);
+    return descriptor;
+}
+
+void DialGuard::arm()
+{
+    if (m_copy != -1 || m_socket->state() != QAbstractSocket::ConnectingState)
+        return;
+    // A copy of our own: there is one notifier per descriptor and kind.
+    m_copy = SysIo::keepCopy(dialling());
     if (m_copy == -1)
         return;
-    m_seen = 0;
+    m_answered = false;
+    m_closedLooks = 0;
     m_notifier = new QSocketNotifier(m_copy, QSocketNotifier::Write, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &DialGuard::onReady);
 }
@@ -53,13 +60,35 @@ void DialGuard::disarm()
 
 void DialGuard::onReady()
 {
-    // Closed while still being dialled: the library is about to dial again, unless this is a
-    // refusal, which it takes as the end before it is asked again. Once unsure, twice sure.
+    if (m_socket->state() != QAbstractSocket::ConnectingState)
+        return;
+    if (!SysIo::sameSocket(m_copy, dialling())) {
+        // The library dials a name's next address on a socket of its own.
+        disarm();
+        arm();
+        return;
+    }
     bool answered = false;
-    if (m_socket->state() != QAbstractSocket::ConnectingState || !SysIo::dialClosed(m_copy, &answered))
+    const SysIo::Dial dial = SysIo::dialState(m_copy, &answered);
+    if (dial == SysIo::Dialling)
         return;
-    if (!answered && ++m_seen < 2)
+    if (dial == SysIo::Answered && m_closedLooks == 0) {
+        // The library takes it at its next look, unless the peer resets it first.
+        m_answered = true;
         return;
-    disarm();
-    emit redialling();
+    }
+    // Closed after an answer, or answered anew after being closed: the library dials again each
+    // time it looks, and would for good. A refusal ends its dialling at its next look, so a
+    // dial closed at that many looks is not one.
+    if (dial == SysIo::Answered || answered || m_answered || ++m_closedLooks >= 3) {
+        disarm();
+        emit redialling();
+        return;
+    }
+    // A closed socket is ready for good: looked at again once the library has had its turn.
+    m_notifier->setEnabled(false);
+    QMetaObject::invokeMethod(this, [this] {
+        if (m_notifier)
+            m_notifier->setEnabled(true);
+    }, Qt::QueuedConnection);
 }

@@ -2,12 +2,11 @@
 // system reports as done by connecting once more; when the peer accepted and reset it before
 // that test, the test dials anew, and the next reset brings the next dial: thousands a second,
 // unseen, until the attempt's time runs out. This looks at the connection each time the socket
-// is reported ready while the library still dials, and tells when it went past being answered.
+// is reported ready while the library still dials, and tells when it is being dialled anew.
 #ifndef DIALGUARD_H
 #define DIALGUARD_H
 
 #include <QObject>
-#include <QPointer>
 
 class QSocketNotifier;
 class QTcpSocket;
@@ -27,6 +26,8 @@ signals:
     void redialling();
 
 private:
+    // The descriptor the socket dials on now, or -1.
+    qintptr dialling() const;
     void arm();
     void disarm();
     void onReady();
@@ -34,7 +35,9 @@ private:
     QTcpSocket *m_socket;
     QSocketNotifier *m_notifier = nullptr;
     int m_copy = -1;
-    int m_seen = 0;
+    // Seen answered, and how often seen closed, while the library still dials.
+    bool m_answered = false;
+    int m_closedLooks = 0;
 };
 
 #endif // DIALGUARD_H

@@ -60,10 +60,14 @@ public:
     static void dropCopy(int copy);
     // Whether the peer reset the connection rather than closing it; copy is keepCopy()'s.
     static bool peerReset(int copy);
-    // Whether the system has closed a connection that is still being dialled: the peer refused
-    // it, or answered and reset it. *answered: it surely got as far as an answer (a refusal
-    // gets none); false also when that cannot be told any more. copy is keepCopy()'s.
-    static bool dialClosed(int copy, bool *answered);
+    // How a connection that the library still dials stands (copy is keepCopy()'s): the system
+    // still dials, the peer answered, or it is closed: refused, or answered and reset since.
+    // *answered: a closed one surely got as far as an answer (a refusal gets none); false also
+    // when that cannot be told any more.
+    enum Dial { Dialling, Answered, Closed };
+    static Dial dialState(int copy, bool *answered);
+    // Whether two descriptors lead to the same socket.
+    static bool sameSocket(int copy, qintptr descriptor);
     // Closes a descriptor that no socket object took; with reset, its peer is told so at once
     // and the connection leaves nothing behind here.
     static void closeDescriptor(qintptr descriptor, bool reset = false);

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 void SysIo::preferPlainDispatcher()
@@ -112,16 +113,25 @@ bool SysIo::peerReset(int copy)
            && info.tcpi_state == TCP_CLOSE;
 }
 
-bool SysIo::dialClosed(int copy, bool *answered)
+SysIo::Dial SysIo::dialState(int copy, bool *answered)
 {
     tcp_info info{};
     socklen_t size = sizeof info;
-    if (::getsockopt(copy, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || info.tcpi_state != TCP_CLOSE)
-        return false;
+    if (::getsockopt(copy, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || info.tcpi_state == TCP_SYN_SENT)
+        return Dialling;
+    if (info.tcpi_state != TCP_CLOSE)
+        return Answered;
     // An answer brings a round-trip time and the options agreed, until the library's test of the
     // connection clears them.
     *answered = info.tcpi_rtt > 0 || info.tcpi_options != 0;
-    return true;
+    return Closed;
+}
+
+bool SysIo::sameSocket(int copy, qintptr descriptor)
+{
+    struct stat a {};
+    struct stat b {};
+    return ::fstat(copy, &a) == 0 && ::fstat(int(descriptor), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 void SysIo::closeDescriptor(qintptr descriptor, bool reset)

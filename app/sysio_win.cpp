@@ -110,9 +110,14 @@ bool SysIo::peerReset(int)
     return false;
 }
 
-bool SysIo::dialClosed(int, bool *)
+SysIo::Dial SysIo::dialState(int, bool *)
 {
-    return false;
+    return Dialling;
+}
+
+bool SysIo::sameSocket(int, qintptr)
+{
+    return true;
 }
 
 void SysIo::closeDescriptor(qintptr descriptor, bool reset)

