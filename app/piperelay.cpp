@@ -1,14 +1,18 @@
 #include "piperelay.h"
 
+#include "dialguard.h"
+#include "notelimiter.h"
 #include "peerlistener.h"
+#include "peerwatch.h"
 #include "relayreports.h"
 #include "relaytap.h"
+#include "retryplan.h"
 #include "serialports.h"
 #include "sysio.h"
+#include "telnetlink.h"
 
 #include <QHostAddress>
 #include <QMetaMethod>
-#include <QPointer>
 #include <QSerialPort>
 #include <QTcpSocket>
 #include <QTimer>
@@ -34,10 +38,12 @@ PipeRelay::PipeRelay(QObject *parent)
     , serial(new QSerialPort(this))
     , socket(new QTcpSocket(this))
     , listener(new PeerListener(this))
-    , telnetWait(new QTimer(this))
-    , countTimer(new QTimer(this))
-    , serialRetry(new QTimer(this))
-    , socketRetry(new QTimer(this))
+    , telnet(new TelnetLink(this))
+    , peerWatch(new PeerWatch(this))
+    , notes(new NoteLimiter(this))
+    , counts(new RelayCounters(this))
+    , serialRetry(new RetryPlan(FirstRetryMs, LastRetryMs, 0, this))
+    , socketRetry(new RetryPlan(FirstRetryMs, LastRetryMs, StableMs, this))
     , connectTimeout(new QTimer(this))
     , serialWatch(new QTimer(this))
 {
@@ -46,6 +52,9 @@ PipeRelay::PipeRelay(QObject *parent)
     connect(serial, &QSerialPort::readyRead, this, &PipeRelay::onSerialRead, Qt::DirectConnection);
     connect(socket, &QTcpSocket::readyRead, this, &PipeRelay::onSocketRead, Qt::DirectConnection);
     connect(listener, &PeerListener::peerArrived, this, &PipeRelay::takePeer);
+    connect(listener, &PeerListener::peerRefused, notes, &NoteLimiter::add);
+    connect(telnet, &TelnetLink::note, notes, &NoteLimiter::add);
+    connect(notes, &NoteLimiter::told, this, &PipeRelay::note);
     connect(serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         onSerialError(int(error));
     });
@@ -56,29 +65,47 @@ PipeRelay::PipeRelay(QObject *parent)
         connectTimeout->stop();
         socketUp();
     });
+    connect(new DialGuard(socket, this), &DialGuard::redialling, this, [this] {
+        socketResetByPeer = true;
+        socket->abort();
+    });
     // Told while the socket still has its descriptor: a reset is then told from a close.
     connect(socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         socketResetByPeer = error == QAbstractSocket::RemoteHostClosedError && SysIo::peerReset(socketCopy);
     }, Qt::DirectConnection);
     // A held direction reads again as soon as the side it writes to has drained below the bound.
     connect(socket, &QIODevice::bytesWritten, this, [this] {
+        if (m_run.mode == PipeSettings::Server)
+            ledger.keepLast(socket->bytesToWrite() + SysIo::unacknowledged(socket));
         if (serialHeld && socket->bytesToWrite() < Backlog)
             onSerialRead();
+        if (socketHeld && socket->bytesToWrite() < Backlog)
+            onSocketRead();
     });
     connect(serial, &QIODevice::bytesWritten, this, [this] {
         if (socketHeld && serial->bytesToWrite() < Backlog)
             onSocketRead();
     });
 
-    for (QTimer *timer : {serialRetry, socketRetry, connectTimeout, telnetWait})
-        timer->setSingleShot(true);
-    connect(serialRetry, &QTimer::timeout, this, &PipeRelay::openSerial);
+    connectTimeout->setSingleShot(true);
+    connect(socketRetry, &RetryPlan::lasted, this, [this](bool flapped) {
+        if (flapped)
+            reportSide(SocketSide, true, QString(), 0);
+    });
+    connect(peerWatch, &PeerWatch::silent, this, [this] {
+        // Given up at once: a close would wait behind the bytes it never takes.
+        peerSilent = true;
+        counts->droppedToSocket += socket->bytesToWrite();
+        SysIo::resetOnClose(socket);
+        socket->abort();
+    });
+    connect(serialRetry, &RetryPlan::due, this, &PipeRelay::openSerial);
     serialWatch->setInterval(SerialWatchMs);
     connect(serialWatch, &QTimer::timeout, this, [this] {
         if (serial->isOpen() && !closingSerial && SysIo::deviceGone(serial))
             serialLost();
     });
-    connect(socketRetry, &QTimer::timeout, this, [this] {
+    connect(socketRetry, &RetryPlan::due, this, [this] {
         if (m_run.mode == PipeSettings::Server)
             listen();
         else
@@ -91,15 +118,7 @@ PipeRelay::PipeRelay(QObject *parent)
             socket->abort();
         }
     });
-    telnetWait->setInterval(TelnetAnswerMs);
-    connect(telnetWait, &QTimer::timeout, this, [this] {
-        if (telnet && !telnet->comPortAgreed() && !telnetRefusalTold) {
-            telnetRefusalTold = true;
-            emit note(tr("RFC 2217: the peer does not answer the COM port option; data flows, the line settings are not sent"));
-        }
-    });
-    countTimer->setInterval(CountEveryMs);
-    connect(countTimer, &QTimer::timeout, this, [this] { reportCounters(); });
+    connect(counts, &RelayCounters::changed, this, &PipeRelay::countersChanged);
 }
 
 PipeRelay::~PipeRelay()
@@ -117,12 +136,11 @@ void PipeRelay::start(const PipeSettings &settings)
 {
     m_run = settings;
     m_started = true;
-    serialDelayMs = FirstRetryMs;
-    socketDelayMs = FirstRetryMs;
+    serialRetry->reset();
+    socketRetry->reset();
     reports.reset();
-    telnetRefusalTold = false;
-    countTimer->start();
-    reportCounters(true);
+    telnet->reset();
+    counts->start();
     openSerial();
     if (m_run.mode == PipeSettings::Server)
         listen();
@@ -134,27 +152,23 @@ void PipeRelay::start(const PipeSettings &settings)
 void PipeRelay::stop()
 {
     m_started = false;
-    serialRetry->stop();
-    socketRetry->stop();
+    serialRetry->reset();
+    socketRetry->reset();
     connectTimeout->stop();
-    telnetWait->stop();
     listener->close();
     // Cleared first: a side going down wakes a held direction, which has nothing to do now.
     serialHeld = false;
     socketHeld = false;
     closeSerial();
     closeSocket();
-    telnet.reset();
     updateState(true);
-    if (countTimer->isActive()) {
-        countTimer->stop();
-        reportCounters(true);
-    }
+    counts->stop();
+    notes->flush();
 }
 
 void PipeRelay::openSerial()
 {
-    serialRetry->stop();
+    serialRetry->cancel();
     if (!m_started)
         return;
     if (serial->isOpen())
@@ -166,7 +180,7 @@ void PipeRelay::openSerial()
     // burst is taken in one read.
     serial->setReadBufferSize(Backlog);
     if (serial->open(QIODevice::ReadWrite)) {
-        serialDelayMs = FirstRetryMs;
+        serialRetry->up();
         serialWatch->start();
         reportSide(SerialSide, true, QString(), 0);
         // Bytes held for the port may go now.
@@ -174,7 +188,7 @@ void PipeRelay::openSerial()
             onSocketRead();
     } else {
         const QString reason = RelayReports::serialReason(serial);
-        reportSide(SerialSide, false, reason, retryLater(serialRetry, &serialDelayMs));
+        reportSide(SerialSide, false, reason, serialRetry->later());
     }
     updateState();
 }
@@ -189,7 +203,7 @@ void PipeRelay::closeSerial()
     serialWatch->stop();
     // Nothing waits for a port that is being closed: what it still holds is dropped. The port
     // keeps its unwritten bytes across a close, so they are cleared first.
-    m_droppedToSerial += serial->bytesToWrite();
+    counts->droppedToSerial += serial->bytesToWrite();
     serial->clear();
     serial->close();
     closingSerial = false;
@@ -208,7 +222,7 @@ void PipeRelay::onSerialError(int error)
 void PipeRelay::serialLost()
 {
     closeSerial();
-    reportSide(SerialSide, false, tr("gone"), retryLater(serialRetry, &serialDelayMs));
+    reportSide(SerialSide, false, tr("gone"), serialRetry->later());
     updateState();
     // Bytes held for the port are dropped now rather than kept stale.
     if (socketHeld)
@@ -217,7 +231,7 @@ void PipeRelay::serialLost()
 
 void PipeRelay::connectSocket()
 {
-    socketRetry->stop();
+    socketRetry->cancel();
     if (!m_started)
         return;
     // A port outside the valid range (only a hand-edited file holds one) must not be cut to
@@ -239,6 +253,7 @@ void PipeRelay::connectSocket()
     connectTimedOut = false;
     socketResetByPeer = false;
     socketWasUp = false;
+    peerSilent = false;
     socket->connectToHost(m_run.ipAddr, quint16(m_run.ipPort), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
 }
 
@@ -251,7 +266,7 @@ void PipeRelay::closeSocket()
     closingSocket = true;
     if (socket->bytesToWrite() > 0 || SysIo::holdsUnsent(socket)) {
         // A peer that stopped reading would see a graceful close only after taking all that.
-        m_droppedToSocket += socket->bytesToWrite();
+        counts->droppedToSocket += socket->bytesToWrite();
         SysIo::resetOnClose(socket);
     } else {
         socket->disconnectFromHost();
@@ -264,22 +279,23 @@ void PipeRelay::closeSocket()
 // Where dialling out and being dialled end: the same relay from here on.
 void PipeRelay::socketUp()
 {
-    socketDelayMs = FirstRetryMs;
     socketResetByPeer = false;
     socketWasUp = true;
+    peerSilent = false;
     dropSocketCopy();
     socketCopy = SysIo::keepCopy(socket->socketDescriptor());
     // Relayed bytes are small interactive messages more often than bulk: send at once.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     SysIo::setKeepAlive(socket, KeepAliveIdleS, KeepAliveIntervalS, KeepAliveCount, UnackedTimeoutMs);
-    if (m_run.rfc2217) {
-        telnet.reset(new TelnetFilter(m_run.line));
-        socket->write(telnet->start());
-        socket->flush();
-        telnetWait->start();
-    }
-    reportSide(SocketSide, true, QString(), 0);
+    peerWatch->watch(socket);
+    ledger.reset(m_run.rfc2217);
+    socketRetry->up();
+    if (!socketRetry->flapping())
+        reportSide(SocketSide, true, QString(), 0);
     updateState();
+    // Last: the peer may be gone by the time the negotiation is written.
+    if (m_run.rfc2217)
+        sendToSocket(telnet->open(m_run.line), false);
 }
 
 void PipeRelay::dropSocketCopy()
@@ -288,43 +304,51 @@ void PipeRelay::dropSocketCopy()
     socketCopy = -1;
 }
 
-QString PipeRelay::peerName() const
-{
-    return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-}
-
 void PipeRelay::listen()
 {
-    socketRetry->stop();
+    socketRetry->cancel();
     if (!m_started)
         return;
+    listener->setAllowed(m_run.allow);
     bool worthRetry = false;
     const QString why = listener->listenOn(m_run.ipAddr, m_run.ipPort, &worthRetry);
     if (why.isEmpty())
         reportSide(SocketSide, false, tr("waiting for a peer"), 0);
     else
-        reportSide(SocketSide, false, why, worthRetry ? retryLater(socketRetry, &socketDelayMs) : 0);
+        reportSide(SocketSide, false, why, worthRetry ? socketRetry->later() : 0);
 }
 
 void PipeRelay::takePeer(qintptr descriptor)
 {
+    QByteArray carried;
     if (socket->state() != QAbstractSocket::UnconnectedState) {
         // A modem that redials after a silent drop must not be locked out by its own dead
-        // connection: the newcomer wins.
-        const QString old = peerName();
+        // connection: the newcomer wins, and gets the data its predecessor never took, which
+        // the predecessor is reset so as not to get as well.
+        const QString old = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        carried = ledger.dataOfLast(socket->bytesToWrite() + SysIo::unacknowledged(socket));
         dropSocketCopy();
+        SysIo::resetOnClose(socket);
         closingSocket = true;
         socket->abort();
         closingSocket = false;
-        telnet.reset();
-        emit note(tr("TCP peer %1 replaced by a new one").arg(old));
+        notes->add(tr("TCP peer %1 replaced by a new one").arg(old));
     }
+    // Held for the old peer, the serial side is read again only after what it held: the
+    // negotiation's write below would otherwise wake it first.
+    const bool held = serialHeld;
+    serialHeld = false;
     socket->setReadBufferSize(Backlog);
     if (!socket->setSocketDescriptor(descriptor)) {
         SysIo::closeDescriptor(descriptor);
-        return;
+        counts->droppedToSocket += carried.size();
+    } else {
+        socketUp();
+        if (!carried.isEmpty() && socket->state() == QAbstractSocket::ConnectedState)
+            sendToSocket(carried, true);
     }
-    socketUp();
+    if (held)
+        onSerialRead();
 }
 
 void PipeRelay::onSocketState(int socketState)
@@ -332,31 +356,23 @@ void PipeRelay::onSocketState(int socketState)
     if (socketState == QAbstractSocket::UnconnectedState) {
         dropSocketCopy();
         connectTimeout->stop();
-        telnetWait->stop();
-        telnet.reset();
+        peerWatch->stop();
+        telnet->close();
         if (m_started && !closingSocket) {
-            const QString reason = RelayReports::socketReason(socket, connectTimedOut, socketResetByPeer, socketWasUp);
+            socketRetry->down();
+            const QString reason = peerSilent ? RelayReports::silentReason(PeerWatch::SilentMs)
+                                              : RelayReports::socketReason(socket, connectTimedOut, socketResetByPeer, socketWasUp);
             if (m_run.mode == PipeSettings::Server)
                 reportSide(SocketSide, false, tr("%1; waiting for a peer").arg(reason), 0);
             else
-                reportSide(SocketSide, false, reason, retryLater(socketRetry, &socketDelayMs));
+                reportSide(SocketSide, false, reason, socketRetry->later());
         }
     }
     updateState();
-    // Bytes held for a peer that is gone are dropped now rather than kept stale.
-    if (socketState == QAbstractSocket::UnconnectedState && serialHeld)
+    // Bytes held for a peer that is gone are dropped now rather than kept stale; not so for one
+    // we close ourselves (a newcomer may take them).
+    if (socketState == QAbstractSocket::UnconnectedState && serialHeld && !closingSocket)
         onSerialRead();
-}
-
-int PipeRelay::retryLater(QTimer *timer, int *delayMs)
-{
-    if (!m_started)
-        return 0;
-    if (timer->isActive())
-        return timer->interval();
-    timer->start(*delayMs);
-    *delayMs = qMin(*delayMs * 2, int(LastRetryMs));
-    return timer->interval();
 }
 
 void PipeRelay::reportSide(Side side, bool up, const QString &reason, int retryMs)
@@ -376,19 +392,6 @@ void PipeRelay::reportSide(Side side, bool up, const QString &reason, int retryM
     if (side == SocketSide && m_run.mode == PipeSettings::Server)
         what += tr(" (server)");
     emit sideChanged(int(side), up, what, reason, retryMs);
-}
-
-void PipeRelay::reportCounters(bool always)
-{
-    const qint64 toSocket = m_relayedToSocket.load();
-    const qint64 toSerial = m_relayedToSerial.load();
-    const qint64 lostToSocket = m_droppedToSocket.load();
-    const qint64 lostToSerial = m_droppedToSerial.load();
-    const qint64 sum = toSocket + toSerial + lostToSocket + lostToSerial;
-    if (sum == countedSum && !always)
-        return;
-    countedSum = sum;
-    emit countersChanged(toSocket, toSerial, lostToSocket, lostToSerial);
 }
 
 void PipeRelay::updateState(bool forceSignal)
@@ -421,12 +424,11 @@ void PipeRelay::onSerialRead()
     // One signal for the whole read; the monitor cuts its lines itself.
     watch(SerialSide, data);
     if (toSocket) {
-        socket->write(telnet ? TelnetFilter::toNetwork(data) : data);
-        socket->flush();
-        m_relayedToSocket += data.size();
+        counts->toSocket += data.size();
+        sendToSocket(data, true);
     } else {
         // The peer is down: bytes meant for it are dropped, never sent stale on its return.
-        m_droppedToSocket += data.size();
+        counts->droppedToSocket += data.size();
     }
 }
 
@@ -434,22 +436,28 @@ void PipeRelay::onSocketRead()
 {
     if (!socket->isOpen())
         return;
-    const bool toSerial = serial->isOpen();
-    socketHeld = toSerial && serial->bytesToWrite() >= Backlog;
+    // The Telnet answers wait in the socket's own buffer: a peer that asks faster than it reads
+    // is read no faster than it takes them.
+    socketHeld = (serial->isOpen() && serial->bytesToWrite() >= Backlog)
+                 || (telnet->isOpen() && socket->bytesToWrite() >= Backlog);
     if (socketHeld)
         return;
     QByteArray data = readBuffered(socket);
-    if (telnet && !data.isEmpty())
-        data = fromTelnet(data);
+    if (telnet->isOpen() && !data.isEmpty()) {
+        QByteArray reply;
+        data = telnet->fromNetwork(data, &reply);
+        if (!reply.isEmpty())
+            sendToSocket(reply, false);
+    }
     if (data.isEmpty())
         return;
     watch(SocketSide, data);
-    if (toSerial) {
+    if (serial->isOpen()) {
         serial->write(data);
         serial->flush();
-        m_relayedToSerial += data.size();
+        counts->toSerial += data.size();
     } else {
-        m_droppedToSerial += data.size();
+        counts->droppedToSerial += data.size();
     }
 }
 
@@ -460,40 +468,20 @@ void PipeRelay::watch(Side side, const QByteArray &data)
                                        QMetaMethod::fromSignal(&PipeRelay::blockRead)};
     if (!isSignalConnected(told[side]) && !isSignalConnected(told[2]))
         return;
-    if (!tap) {
-        // The relay is destroyed in the application's thread, where the reads are told: the
-        // pointer cannot go stale while they are.
-        const QPointer<PipeRelay> self(this);
-        tap = new RelayTap([self](const QVector<RelayTap::Read> &reads) {
-            for (const RelayTap::Read &read : reads) {
-                if (!self)
-                    return;
-                if (read.side == SerialSide)
-                    emit self->readSerialBuffer(read.data);
-                else
-                    emit self->readSocketBuffer(read.data);
-                emit self->blockRead(read.side, read.data, read.atMs);
-            }
-        }, this);
-    }
+    if (!tap)
+        tap = RelayTap::forRelay(this);
     tap->add(side, data);
 }
 
-QByteArray PipeRelay::fromTelnet(const QByteArray &raw)
+void PipeRelay::sendToSocket(const QByteArray &bytes, bool isData)
 {
-    QByteArray data;
-    QByteArray reply;
-    telnet->fromNetwork(raw, &data, &reply);
-    if (!reply.isEmpty()) {
-        socket->write(reply);
-        socket->flush();
+    const QByteArray wire = isData && telnet->isOpen() ? TelnetFilter::toNetwork(bytes) : bytes;
+    if (m_run.mode == PipeSettings::Server) {
+        if (isData)
+            ledger.addData(bytes);
+        else
+            ledger.addOther(wire.size());
     }
-    const QStringList notes = telnet->takeNotes();
-    for (const QString &text : notes)
-        emit note(tr("RFC 2217: %1").arg(text));
-    if (telnet->comPortRefused() && !telnetRefusalTold) {
-        telnetRefusalTold = true;
-        emit note(tr("RFC 2217: the peer refuses the COM port option; data flows, the line settings are not sent"));
-    }
-    return data;
+    socket->write(wire);
+    socket->flush();
 }

@@ -4,18 +4,22 @@
 #define PIPERELAY_H
 
 #include "pipesettings.h"
+#include "relaycounters.h"
 #include "relayreports.h"
-#include "telnetfilter.h"
+#include "sendledger.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
-#include <memory>
 
+class NoteLimiter;
 class PeerListener;
+class PeerWatch;
 class RelayTap;
+class RetryPlan;
+class TelnetLink;
 class QSerialPort;
 class QTcpSocket;
 class QTimer;
@@ -36,11 +40,16 @@ public:
     static const int SerialChunk = 128;
     // Unwritten bytes on one side above which the relay stops reading the other side, until they
     // drain. The sender then feels it: the COM port stops taking writes, or the TCP window closes.
+    // The socket's own Telnet answers count too: above this it is not read either.
     static const int Backlog = 64 * 1024;
     // A side that failed or dropped is tried again after FirstRetryMs, doubling up to LastRetryMs;
     // a success brings the delay back to FirstRetryMs.
     static const int FirstRetryMs = 1000;
     static const int LastRetryMs = 30000;
+    // A connection is a success once it has lasted this long. One that drops sooner (a peer that
+    // accepts and resets at once) keeps the delays growing, and its coming up again is told only
+    // once it lasts.
+    static const int StableMs = 10000;
     // An open port is asked this often whether its device is still there: some drivers leave
     // their pending reads and writes hanging when the device goes away, and report nothing.
     static const int SerialWatchMs = 1000;
@@ -51,13 +60,9 @@ public:
     static const int KeepAliveIdleS = 10;
     static const int KeepAliveIntervalS = 5;
     static const int KeepAliveCount = 3;
-    // Bytes sent and not acknowledged for this long mean the peer is gone, even while data
-    // flows (keep-alive probes only an idle link).
+    // Where the system does not tell how the peer acknowledges (PeerWatch): bytes sent and not
+    // acknowledged for this long mean the peer is gone (keep-alive probes only an idle link).
     static const int UnackedTimeoutMs = 30000;
-    // How often the traffic counters are reported while they change.
-    static const int CountEveryMs = 500;
-    // An RFC 2217 peer that has not agreed to the COM port option by then is told of in the log.
-    static const int TelnetAnswerMs = 3000;
 
     explicit PipeRelay(QObject *parent = nullptr);
     ~PipeRelay() override;
@@ -68,8 +73,8 @@ public:
     // bits show at the moment. Safe to read from any thread.
     bool isStarted() const { return m_started.load(); }
     // Bytes read from one side while the other side was down, and so dropped.
-    qint64 droppedToSocket() const { return m_droppedToSocket.load(); }
-    qint64 droppedToSerial() const { return m_droppedToSerial.load(); }
+    qint64 droppedToSocket() const { return counts->droppedToSocket.load(); }
+    qint64 droppedToSerial() const { return counts->droppedToSerial.load(); }
 
 signals:
     // Each read, whole; emitted in the application's thread, whichever thread relays, a few ms
@@ -87,8 +92,8 @@ signals:
     void sideChanged(int side, bool up, QString what, QString reason, int retryMs);
     // A side that is still down for the same reason: its next try is in retryMs.
     void sideRetrying(int side, int retryMs);
-    // Something the log should tell about the connection: a peer replaced, the converter's
-    // answers.
+    // Something the log should tell about the connection: a peer replaced or refused, the
+    // converter's answers. The same note at most once per NoteLimiter::QuietMs.
     void note(QString text);
     // The traffic counters, sent while they change and at each start and stop.
     void countersChanged(qint64 toSocket, qint64 toSerial, qint64 droppedToSocket, qint64 droppedToSerial);
@@ -112,17 +117,15 @@ private:
     void onSerialError(int error);
     void serialLost();
     void onSocketState(int socketState);
-    // Starts the timer for the next try, unless it runs already; returns its delay.
-    int retryLater(QTimer *timer, int *delayMs);
-    QByteArray fromTelnet(const QByteArray &raw);
-    QString peerName() const;
+    // Everything for the peer goes this way. May find the connection gone and close the socket:
+    // the caller looks at it afresh afterwards.
+    void sendToSocket(const QByteArray &bytes, bool isData);
     void dropSocketCopy();
     void updateState(bool forceSignal = false);
     void listen();
     void takePeer(qintptr descriptor);
     void socketUp();
     void reportSide(Side side, bool up, const QString &reason, int retryMs);
-    void reportCounters(bool always = false);
     // Tells the watchers of a read, if there are any.
     void watch(Side side, const QByteArray &data);
 
@@ -130,33 +133,30 @@ private:
     PipeSettings m_run;
     std::atomic<int> m_state{NotConnect};
     std::atomic<bool> m_started{false};
-    std::atomic<qint64> m_droppedToSocket{0};
-    std::atomic<qint64> m_droppedToSerial{0};
-    std::atomic<qint64> m_relayedToSocket{0};
-    std::atomic<qint64> m_relayedToSerial{0};
 
     QSerialPort *serial = nullptr;
     QTcpSocket *socket = nullptr;
     // Server mode: the listener that hands its peers to socket.
     PeerListener *listener = nullptr;
-    // RFC 2217: the Telnet layer between the socket and the relay, while connected.
-    std::unique_ptr<TelnetFilter> telnet;
-    QTimer *telnetWait = nullptr;
-    bool telnetRefusalTold = false;
+    // RFC 2217: the Telnet layer between the socket and the relay, open while connected.
+    TelnetLink *telnet = nullptr;
     bool connectTimedOut = false;
     bool socketResetByPeer = false;
     bool socketWasUp = false;
+    // Tells a silent peer from a slow one; set when it found one.
+    PeerWatch *peerWatch = nullptr;
+    bool peerSilent = false;
+    // Server mode: what the socket holds for its peer, for a peer that replaces it.
+    SendLedger ledger;
+    NoteLimiter *notes = nullptr;
     // So that a reset can be told from a close after the library has closed its descriptor.
     int socketCopy = -1;
-    QTimer *countTimer = nullptr;
-    qint64 countedSum = -1;
+    RelayCounters *counts = nullptr;
     RelayReports reports;
-    QTimer *serialRetry = nullptr;
-    QTimer *socketRetry = nullptr;
+    RetryPlan *serialRetry = nullptr;
+    RetryPlan *socketRetry = nullptr;
     QTimer *connectTimeout = nullptr;
     QTimer *serialWatch = nullptr;
-    int serialDelayMs = FirstRetryMs;
-    int socketDelayMs = FirstRetryMs;
     // A relay direction that stopped reading because the other side's unwritten bytes passed
     // Backlog; it reads again once they drain.
     bool serialHeld = false;

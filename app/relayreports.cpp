@@ -49,11 +49,14 @@ QString RelayReports::socketReason(const QAbstractSocket *socket, bool timedOut,
 {
     if (timedOut)
         return tr("no answer (timed out)");
+    // Also a peer that answered a dial and reset it before the library took the connection.
+    if (resetByPeer)
+        return tr("reset by the peer");
     switch (socket->error()) {
     case QAbstractSocket::ConnectionRefusedError:
         return tr("refused");
     case QAbstractSocket::RemoteHostClosedError:
-        return resetByPeer ? tr("reset by the peer") : tr("closed by the peer");
+        return tr("closed by the peer");
     case QAbstractSocket::HostNotFoundError:
         return tr("host not found");
     case QAbstractSocket::SocketTimeoutError:
@@ -67,4 +70,9 @@ QString RelayReports::socketReason(const QAbstractSocket *socket, bool timedOut,
     default:
         return socket->errorString();
     }
+}
+
+QString RelayReports::silentReason(int silentMs)
+{
+    return tr("the peer stopped answering (%1)").arg(tr("%1 с не подтверждал ничего из отправленного").arg(silentMs / 1000));
 }

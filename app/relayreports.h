@@ -33,6 +33,8 @@ public:
     // Why a socket is down: its attempt ran out of time, or its error; wasUp tells a peer that
     // stopped answering from one that never answered.
     static QString socketReason(const QAbstractSocket *socket, bool timedOut, bool resetByPeer, bool wasUp);
+    // Why a peer was given up that acknowledged nothing for silentMs while bytes waited for it.
+    static QString silentReason(int silentMs);
 
 private:
     struct Last

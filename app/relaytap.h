@@ -11,6 +11,8 @@
 
 #include <functional>
 
+class PipeRelay;
+
 class RelayTap : public QObject
 {
 public:
@@ -28,6 +30,9 @@ public:
 
     // Lives in the relay's thread, as a child of the relay.
     RelayTap(Deliver deliver, QObject *parent);
+    // One that tells the reads by the relay's signals (readSerialBuffer or readSocketBuffer, and
+    // blockRead), as long as the relay lives.
+    static RelayTap *forRelay(PipeRelay *relay);
 
     // A read after a quiet spell is told at once, those that follow it when EveryMs has passed.
     void add(int side, const QByteArray &data);

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 void SysIo::preferPlainDispatcher()
@@ -40,10 +41,9 @@ void SysIo::setKeepAlive(QTcpSocket *socket, int idleS, int intervalS, int count
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalS, sizeof intervalS);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-    // Keep-alive only probes an idle link; bytes in flight to a peer that vanished are
-    // otherwise retried for some fifteen minutes.
-    const unsigned int unacked = unsigned(unackedMs);
-    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof unacked);
+    // Not TCP_USER_TIMEOUT: it also ends a connection whose peer answers every probe of its
+    // closed window, a device that is alive and only slow. acks() tells the two apart instead.
+    Q_UNUSED(unackedMs)
 }
 
 void SysIo::resetOnClose(QTcpSocket *socket)
@@ -61,6 +61,36 @@ bool SysIo::holdsUnsent(QTcpSocket *socket)
 {
     int queued = 0;
     return ::ioctl(int(socket->socketDescriptor()), SIOCOUTQNSD, &queued) == 0 && queued > 0;
+}
+
+qint64 SysIo::unacknowledged(QTcpSocket *socket)
+{
+    int queued = 0;
+    return ::ioctl(int(socket->socketDescriptor()), SIOCOUTQ, &queued) == 0 ? queued : 0;
+}
+
+bool SysIo::acks(QTcpSocket *socket, Acks *acks)
+{
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+        return false;
+    acks->sinceAckMs = info.tcpi_last_ack_recv;
+    acks->inFlight = int(info.tcpi_unacked);
+    acks->probesUnanswered = info.tcpi_probes;
+    return true;
+}
+
+QHostAddress SysIo::peerOf(qintptr descriptor, quint16 *port)
+{
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        return QHostAddress();
+    const QHostAddress peer(reinterpret_cast<const sockaddr *>(&address));
+    *port = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port
+                                                : reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    return peer;
 }
 
 int SysIo::keepCopy(qintptr descriptor)
@@ -83,7 +113,32 @@ bool SysIo::peerReset(int copy)
            && info.tcpi_state == TCP_CLOSE;
 }
 
-void SysIo::closeDescriptor(qintptr descriptor)
+SysIo::Dial SysIo::dialState(int copy, bool *answered)
 {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(copy, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || info.tcpi_state == TCP_SYN_SENT)
+        return Dialling;
+    if (info.tcpi_state != TCP_CLOSE)
+        return Answered;
+    // An answer brings a round-trip time and the options agreed, until the library's test of the
+    // connection clears them.
+    *answered = info.tcpi_rtt > 0 || info.tcpi_options != 0;
+    return Closed;
+}
+
+bool SysIo::sameSocket(int copy, qintptr descriptor)
+{
+    struct stat a {};
+    struct stat b {};
+    return ::fstat(copy, &a) == 0 && ::fstat(int(descriptor), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void SysIo::closeDescriptor(qintptr descriptor, bool reset)
+{
+    if (reset) {
+        const linger now{1, 0};
+        setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
     ::close(int(descriptor));
 }

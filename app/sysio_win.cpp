@@ -48,7 +48,9 @@ void SysIo::setKeepAlive(QTcpSocket *socket, int idleS, int intervalS, int count
     const DWORD probes = DWORD(count);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char *>(&probes), sizeof probes);
     // Keep-alive only probes an idle link; bytes in flight to a peer that vanished are
-    // otherwise retried for minutes.
+    // otherwise retried for minutes. A closed window is another matter: RFC 1122 has it probed
+    // for as long as the peer answers, and this limit is meant for unanswered retransmissions;
+    // that Windows keeps to that here has not been tried on a Windows machine.
     const DWORD maxRt = DWORD(unackedMs / 1000);
     setsockopt(fd, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char *>(&maxRt), sizeof maxRt);
 }
@@ -70,6 +72,29 @@ bool SysIo::holdsUnsent(QTcpSocket *)
     return false;
 }
 
+qint64 SysIo::unacknowledged(QTcpSocket *)
+{
+    return 0;
+}
+
+bool SysIo::acks(QTcpSocket *, Acks *)
+{
+    // TCP_MAXRT gives up a silent peer here (setKeepAlive).
+    return false;
+}
+
+QHostAddress SysIo::peerOf(qintptr descriptor, quint16 *port)
+{
+    sockaddr_storage address{};
+    int size = sizeof address;
+    if (::getpeername(SOCKET(descriptor), reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        return QHostAddress();
+    const QHostAddress peer(reinterpret_cast<const sockaddr *>(&address));
+    *port = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port
+                                                : reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    return peer;
+}
+
 int SysIo::keepCopy(qintptr)
 {
     // A closed copy cannot be asked here how its connection ended: a reset reads as a close.
@@ -85,7 +110,23 @@ bool SysIo::peerReset(int)
     return false;
 }
 
-void SysIo::closeDescriptor(qintptr descriptor)
+SysIo::Dial SysIo::dialState(int, bool *)
 {
+    return Dialling;
+}
+
+bool SysIo::sameSocket(int, qintptr)
+{
+    return true;
+}
+
+void SysIo::closeDescriptor(qintptr descriptor, bool reset)
+{
+    if (reset) {
+        linger now{};
+        now.l_onoff = 1;
+        now.l_linger = 0;
+        setsockopt(SOCKET(descriptor), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&now), sizeof now);
+    }
     ::closesocket(SOCKET(descriptor));
 }

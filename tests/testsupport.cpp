@@ -24,6 +24,8 @@
 #else
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -599,6 +601,50 @@ quint16 closedPort()
     return port;
 }
 
+QString dialToBeEnded(const QString &from, quint16 port, int timeoutMs)
+{
+#ifdef Q_OS_WIN
+    const SOCKET fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd == INVALID_SOCKET)
+        return QStringLiteral("no socket: error %1").arg(WSAGetLastError());
+    const auto ready = [fd] {
+        WSAPOLLFD pfd{fd, POLLRDNORM, 0};
+        return WSAPoll(&pfd, 1, 0) == 1;
+    };
+#else
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd == -1)
+        return QStringLiteral("no socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+    const auto ready = [fd] {
+        pollfd pfd{fd, POLLIN, 0};
+        return ::poll(&pfd, 1, 0) == 1;
+    };
+#endif
+    sockaddr_in here{};
+    here.sin_family = AF_INET;
+    here.sin_addr.s_addr = htonl(QHostAddress(from).toIPv4Address());
+    sockaddr_in there{};
+    there.sin_family = AF_INET;
+    there.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    there.sin_port = htons(port);
+    QString why;
+    // The system takes the connection before the program does: it does not wait for this thread.
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&here), sizeof here) != 0)
+        why = QStringLiteral("cannot use %1 here").arg(from);
+    else if (::connect(fd, reinterpret_cast<sockaddr *>(&there), sizeof there) != 0)
+        why = QStringLiteral("not connected");
+    else if (!waitUntil(ready, timeoutMs))
+        why = QStringLiteral("still connected after %1 ms").arg(timeoutMs);
+    else if (char byte; ::recv(fd, &byte, 1, 0) > 0)
+        why = QStringLiteral("the program sent something");
+#ifdef Q_OS_WIN
+    ::closesocket(fd);
+#else
+    ::close(fd);
+#endif
+    return why;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 void Checker::feed(const QByteArray &data)
@@ -611,6 +657,69 @@ void Checker::feed(const QByteArray &data)
         m_firstBad = checked + i;
     }
     checked += data.size();
+}
+
+Feeder::Feeder(QIODevice *device, quint32 seed, qint64 total)
+    : Feeder(device, [stream = Stream(seed)](int n) mutable { return stream.next(n); }, total)
+{
+}
+
+Feeder::Feeder(QIODevice *device, std::function<QByteArray(int)> next, qint64 total)
+    : m_device(device)
+    , m_next(std::move(next))
+    , m_total(total)
+{
+    connect(device, &QIODevice::bytesWritten, this, &Feeder::fill);
+    fill();
+}
+
+void Feeder::fill()
+{
+    while (m_queued < m_total && m_device->bytesToWrite() < 16384) {
+        const QByteArray block = m_next(int(qMin<qint64>(4096, m_total - m_queued)));
+        m_device->write(block);
+        m_queued += block.size();
+    }
+}
+
+HeldReader::HeldReader(QIODevice *device, quint32 seed)
+    : m_device(device)
+    , m_check(seed)
+{
+    connect(device, &QIODevice::readyRead, this, &HeldReader::take);
+}
+
+void HeldReader::hold(bool on)
+{
+    m_held = on;
+    if (!on)
+        take();
+}
+
+void HeldReader::take()
+{
+    if (!m_held)
+        m_check.feed(m_device->readAll());
+}
+
+bool standsStill(const std::function<qint64()> &progress)
+{
+    QElapsedTimer total, still;
+    total.start();
+    still.start();
+    qint64 last = progress();
+    while (total.elapsed() < 60000) {
+        // Polled: what stands still sends no signal.
+        waitUntil([] { return false; }, 50);
+        const qint64 now = progress();
+        if (now != last) {
+            last = now;
+            still.restart();
+        } else if (still.elapsed() >= 1000) {
+            return true;
+        }
+    }
+    return false;
 }
 
 WorkPort::WorkPort()

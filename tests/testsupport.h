@@ -219,6 +219,47 @@ private:
     qint64 m_firstBad = -1;
 };
 
+// Writes a stream into a device as fast as the device takes it, holding little of its own, so
+// that a device that stops taking bytes stops the stream: a seeded Stream, or blocks that next
+// makes of the size it is given.
+class Feeder : public QObject
+{
+public:
+    Feeder(QIODevice *device, quint32 seed, qint64 total);
+    Feeder(QIODevice *device, std::function<QByteArray(int)> next, qint64 total);
+    // Bytes the device has taken from it.
+    qint64 taken() const { return m_queued - m_device->bytesToWrite(); }
+
+private:
+    void fill();
+
+    QIODevice *m_device;
+    std::function<QByteArray(int)> m_next;
+    qint64 m_total;
+    qint64 m_queued = 0;
+};
+
+// Reads a device while not held, checking every byte against the same seeded stream.
+class HeldReader : public QObject
+{
+public:
+    HeldReader(QIODevice *device, quint32 seed);
+    void hold(bool on);
+    qint64 got() const { return m_check.checked; }
+    bool inOrder() const { return m_check.ok(); }
+
+private:
+    void take();
+
+    QIODevice *m_device;
+    Checker m_check;
+    bool m_held = false;
+};
+
+// Waits until progress() has stood still for a second (the sender has been stopped); false when
+// it still moves after a minute.
+bool standsStill(const std::function<qint64()> &progress);
+
 // The user's application on the work end of a pair: keeps everything that arrives.
 class WorkPort : public QSerialPort
 {
@@ -316,6 +357,12 @@ bool resetOnClose(QAbstractSocket *socket);
 
 // A free TCP port on 127.0.0.1 with nothing listening on it.
 quint16 closedPort();
+
+// Dials port on 127.0.0.1 from the local IPv4 address from (a second loopback address such as
+// 127.0.0.2 is another host to the program), and waits until the other end closes or resets the
+// connection. Empty when it did; else why not. A socket of the system's: a QTcpSocket that is
+// reset before it has taken its connection dials again by itself, without end.
+QString dialToBeEnded(const QString &from, quint16 port, int timeoutMs);
 
 // A fake setupc.exe in com0com/ beside the test program, where the program looks for it. It
 // keeps the arguments of every call and answers a request (the first word of its first
