@@ -57,9 +57,9 @@ private:
     SC_HANDLE m_handle;
 };
 
-QString refusal(const QString &what)
+// What failed, and why: error is the failed call's, taken before anything else can change it.
+QString refusal(const QString &what, DWORD error)
 {
-    const DWORD error = GetLastError();
     if (error == ERROR_ACCESS_DENIED)
         return ServiceRegistration::tr("%1: нужны права администратора (запустите от имени администратора)").arg(what);
     return QStringLiteral("%1: %2").arg(what, SystemError::text(error));
@@ -108,7 +108,8 @@ int ServiceRegistration::install(const ServiceOptions &options, QString *message
     const QString program = QCoreApplication::applicationFilePath();
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) {
-        *message = refusal(tr("диспетчер служб"));
+        const DWORD error = GetLastError();
+        *message = refusal(tr("диспетчер служб"), error);
         return ServiceProgram::Failed;
     }
     const QString display = tr("Служба VantrelVCom");
@@ -119,10 +120,11 @@ int ServiceRegistration::install(const ServiceOptions &options, QString *message
                                          wide(commandLine(program, folder)), nullptr, nullptr, nullptr, nullptr,
                                          nullptr));
     if (!service) {
-        if (GetLastError() == ERROR_SERVICE_EXISTS)
+        const DWORD error = GetLastError();
+        if (error == ERROR_SERVICE_EXISTS)
             *message = tr("служба %1 уже установлена; чтобы установить её заново, сначала --uninstall").arg(name);
         else
-            *message = refusal(tr("служба %1 не установлена").arg(name));
+            *message = refusal(tr("служба %1 не установлена").arg(name), error);
         return ServiceProgram::Failed;
     }
     const QString description = tr("Соединения VCOM <-> TCP IP из %1 без окна и без входа пользователя. "
@@ -130,11 +132,14 @@ int ServiceRegistration::install(const ServiceOptions &options, QString *message
                                     .arg(QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(Vcom::PipesFile)));
     SERVICE_DESCRIPTIONW text = {const_cast<wchar_t *>(wide(description))};
     QString why;
-    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &text))
-        why = refusal(tr("описание службы"));
-    else if (!setFailureActions(service))
-        why = refusal(tr("перезапуск службы после сбоя"));
-    else if (!EventLogSink::registerSource(name, program, &why))
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &text)) {
+        const DWORD error = GetLastError();
+        why = refusal(tr("описание службы"), error);
+    } else if (!setFailureActions(service)) {
+        const DWORD error = GetLastError();
+        why = refusal(tr("перезапуск службы после сбоя"), error);
+    }
+    if (why.isEmpty() && !EventLogSink::registerSource(name, program, &why))
         why = tr("источник журнала событий: %1").arg(why);
     if (!why.isEmpty()) {
         // All or nothing: a service half set up is taken away again.
@@ -154,33 +159,48 @@ int ServiceRegistration::uninstall(QString *message)
     const QString name = WindowsService::name();
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
-        *message = refusal(tr("диспетчер служб"));
+        const DWORD error = GetLastError();
+        *message = refusal(tr("диспетчер служб"), error);
         return ServiceProgram::Failed;
     }
     ServiceHandle service(OpenServiceW(manager, wide(name), SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
     if (!service) {
-        const bool missing = GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-        *message = missing ? tr("служба %1 не установлена").arg(name) : refusal(tr("служба %1").arg(name));
+        const DWORD error = GetLastError();
+        const bool missing = error == ERROR_SERVICE_DOES_NOT_EXIST;
+        *message = missing ? tr("служба %1 не установлена").arg(name) : refusal(tr("служба %1").arg(name), error);
         QString why;
         // A source left by a removal that failed half-way goes too.
         if (missing)
             EventLogSink::removeSource(name, &why);
         return ServiceProgram::Failed;
     }
-    // Stopped first: a service removed while it runs stays until it stops.
+    // Stopped first: a service removed while it runs stays until it stops. Its process is waited
+    // for too, which ends a moment after it said it stopped: an uninstaller deletes its program
+    // right after this.
     QElapsedTimer waited;
     waited.start();
-    SERVICE_STATUS status = {};
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD size = 0;
+    HANDLE process = nullptr;
     bool asked = false;
-    while (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED
-           && waited.elapsed() < StopWaitMs) {
-        if (status.dwCurrentState == SERVICE_RUNNING && !asked)
-            asked = ControlService(service, SERVICE_CONTROL_STOP, &status);
+    while (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof status, &size)
+           && status.dwCurrentState != SERVICE_STOPPED && waited.elapsed() < StopWaitMs) {
+        if (!process && status.dwProcessId)
+            process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
+        if (status.dwCurrentState == SERVICE_RUNNING && !asked) {
+            SERVICE_STATUS ignored = {};
+            asked = ControlService(service, SERVICE_CONTROL_STOP, &ignored);
+        }
         Sleep(50);
     }
-    const bool stopped = status.dwCurrentState == SERVICE_STOPPED;
-    if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
-        *message = refusal(tr("служба %1 не удалена").arg(name));
+    const bool stopped = status.dwCurrentState == SERVICE_STOPPED
+                         && (!process || WaitForSingleObject(process, DWORD(qMax<qint64>(0, StopWaitMs - waited.elapsed())))
+                                             == WAIT_OBJECT_0);
+    if (process)
+        CloseHandle(process);
+    const DWORD deleted = DeleteService(service) ? DWORD(ERROR_SUCCESS) : GetLastError();
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_SERVICE_MARKED_FOR_DELETE) {
+        *message = refusal(tr("служба %1 не удалена").arg(name), deleted);
         return ServiceProgram::Failed;
     }
     QString why;
