@@ -6,12 +6,13 @@
 #  1. installs what is missing (MinGW-w64, Wine, NSIS, Xvfb, icoutils);
 #  2. gets the Windows Qt into a cache folder: unpacked from the ready build in the winsdk folder,
 #     or, where that is missing, built from Debian's qtbase source and the qtserialport source;
-#  3. builds VantrelVCom.exe, Parvex.exe and the Windows tests into build-win/;
-#  4. deploys the two programs in windeployqt's layout into build-win/deploy/;
+#  3. builds VantrelVCom.exe, Parvex.exe, VantrelVComService.exe and the Windows tests into build-win/;
+#  4. deploys the three programs in windeployqt's layout into build-win/deploy/;
 #  5. runs the tests under Wine (a prefix of its own in build-win/wine, an Xvfb display of its
 #     own), checks the icon resource, and starts the deployed program;
 #  6. makes build-win/VantrelVCom-1.0.0-setup.exe and tests it under Wine: silent install, a start
-#     from the shortcut's folder, silent uninstall.
+#     from the shortcut's folder, silent uninstall; then with the service (/SERVICE): installed and
+#     running, answering, kept by an update, removed by the uninstaller.
 #
 # Environment (all optional):
 #   VCOM_WINSDK          folder with qt-5.15.8-mingw64.tar.xz and the qtserialport source
@@ -174,7 +175,7 @@ deploy_dlls() {
 say "Deploying into $DEPLOY"
 rm -rf "$DEPLOY"
 mkdir -p "$DEPLOY/platforms" "$DEPLOY/styles" "$DEPLOY/imageformats" "$DEPLOY/translations"
-cp "$BUILD/app/VantrelVCom.exe" "$BUILD/installer/Parvex.exe" "$DEPLOY/"
+cp "$BUILD/app/VantrelVCom.exe" "$BUILD/installer/Parvex.exe" "$BUILD/service/VantrelVComService.exe" "$DEPLOY/"
 # Qt's own texts (a message box's buttons) in Russian, from Debian's build of the same Qt version:
 # the program looks for them in "translations" beside itself. Its English texts are English as
 # written in Qt.
@@ -215,6 +216,10 @@ done
 
 export WINEPREFIX=$BUILD/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export VCOM_WINE=$WINE
+# Every Wine process of these steps, Wine's services.exe too, has the tests' pty modem answer
+# (tests/wintools/ptymodem.c): the services it starts take their host environment from it, not
+# from the test that asks for them.
+export LD_PRELOAD=$BUILD/tests/wintools/libptymodem.so
 # The tests run from the build tree: Qt's DLLs and plugins from the Qt folder.
 export WINEPATH="Z:$QT/bin;Z:${RUNTIME_DIRS[0]};Z:${RUNTIME_DIRS[1]}" QT_PLUGIN_PATH="Z:$QT/plugins"
 wine() { "$WINE" "$@"; }
@@ -261,7 +266,9 @@ echo "OK   IDI_ICON1: $sizes(the images of net_service.ico)"
 subsystem() { $MINGW-objdump -p "$1" | sed -n 's/^Subsystem.*(\(.*\))$/\1/p'; }
 [ "$(subsystem "$DEPLOY/VantrelVCom.exe")" = "Windows GUI" ] || die "VantrelVCom.exe is not a GUI program"
 [ "$(subsystem "$DEPLOY/Parvex.exe")" = "Windows CUI" ] || die "Parvex.exe is not a console program"
-echo "OK   VantrelVCom.exe is a GUI program (WinMain), Parvex.exe a console one"
+[ "$(subsystem "$DEPLOY/VantrelVComService.exe")" = "Windows CUI" ] || die "VantrelVComService.exe is not a console program"
+imports "$DEPLOY/VantrelVComService.exe" | grep -qiE '^Qt5(Gui|Widgets)\.dll$' && die "VantrelVComService.exe links Qt Gui or Widgets"
+echo "OK   VantrelVCom.exe is a GUI program (WinMain), Parvex.exe and VantrelVComService.exe console ones (the service without Qt Gui)"
 
 # Starts a VantrelVCom.exe with the fake setupc.exe in its com0com folder, from folder $2, and
 # waits until the window has asked setupc.exe for the port pairs: that shows WinMain reached the
@@ -355,6 +362,8 @@ done
 extra=$(cd "$INST" && find . -type f | sed 's|^\./||' | grep -vxF -f <(cd "$DEPLOY" && find . -type f | sed 's|^\./||') | grep -vx uninstall.exe || true)
 [ -z "$extra" ] || die "installed files that were not deployed: $extra"
 echo "OK   silent install: $(cd "$INST" && find . -type f | wc -l) files in C:\\Program Files\\Vantrel\\VantrelVCom"
+! wine sc.exe query VantrelVComService >/dev/null 2>&1 || die "a plain install installed the service"
+echo "OK   no service unless chosen"
 [[ $(wine reg.exe query "$UNINSTALL" /v UninstallString 2>/dev/null) == *uninstall.exe* ]] \
     || die "no uninstaller in the list of programs ($UNINSTALL)"
 echo "OK   uninstaller registered under $UNINSTALL"
@@ -375,4 +384,61 @@ wine "$INST/uninstall.exe" /S
 [ ! -e "$LINK" ] || die "uninstall left the shortcut"
 ! wine reg.exe query "$UNINSTALL" >/dev/null 2>&1 || die "uninstall left $UNINSTALL"
 echo "OK   silent uninstall removed the program, its shortcut and its entry in the list of programs"
+
+# The service component, chosen in a silent install by /SERVICE. The service keeps running, so
+# the install is waited for by its own process, not by the end of every Wine process.
+SERVICE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\VantrelVComService'
+SOURCE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VantrelVComService'
+SERVICE_DIR_WIN='C:\ProgramData\Vantrel\VantrelVCom'
+SERVICE_DIR=$(unixpath "$SERVICE_DIR_WIN")
+service_state() { wine sc.exe query VantrelVComService 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *[0-9]* *//p'; }
+# The host process of the service of our prefix (other prefixes may run one too).
+service_pid() {
+    local p
+    for p in $(pgrep -f 'VantrelVComService\.exe --service'); do
+        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$p"
+    done
+    true
+}
+# Waits up to 10 s for the service's state, as sc.exe tells it.
+wait_state() {
+    for _ in $(seq 100); do
+        [ "$(service_state)" = "$1" ] && return 0
+        sleep 0.1
+    done
+    die "the service is $(service_state), not $1"
+}
+status_of_installed() {
+    wine "$INST/VantrelVComService.exe" --status 2>&1 | tr -d '\r' | head -1
+}
+
+wine "$(win_path "$SETUP")" /S /SERVICE || die "the install with /SERVICE failed ($?)"
+wait_state RUNNING
+[ -d "$SERVICE_DIR" ] || die "no service folder $SERVICE_DIR_WIN"
+image=$(wine reg.exe query "$SERVICE_KEY" /v ImagePath | tr -d '\r' | sed -n 's/^ *ImagePath *REG_[A-Z_]* *//p')
+[ "$image" = "\"C:\\Program Files\\Vantrel\\VantrelVCom\\VantrelVComService.exe\" --service --dir \"$SERVICE_DIR_WIN\"" ] \
+    || die "the service runs: $image"
+wine reg.exe query "$SOURCE_KEY" /v EventMessageFile >/dev/null 2>&1 || die "no event log source $SOURCE_KEY"
+[ "$(status_of_installed)" = "Папка C:/ProgramData/Vantrel/VantrelVCom: соединений 0" ] \
+    || die "the installed service answers: $(status_of_installed)"
+echo "OK   /S /SERVICE: the service runs from the program's folder for $SERVICE_DIR_WIN and answers --status"
+
+# An update over the running service: stopped and removed for its files, then put back.
+before=$(service_pid)
+wine "$(win_path "$SETUP")" /S || die "the update failed ($?)"
+wait_state RUNNING
+[ -n "$(service_pid)" ] && [ "$(service_pid)" != "$before" ] || die "the update did not restart the service"
+[ "$(status_of_installed)" = "Папка C:/ProgramData/Vantrel/VantrelVCom: соединений 0" ] \
+    || die "the updated service answers: $(status_of_installed)"
+echo "OK   an update (/S) replaces the program under the running service and starts it again"
+
+echo '[]' >"$SERVICE_DIR/pipes.json"
+wine "$INST/uninstall.exe" /S
+/usr/lib/wine/wineserver -w
+! wine sc.exe query VantrelVComService >/dev/null 2>&1 || die "uninstall left the service"
+! wine reg.exe query "$SOURCE_KEY" >/dev/null 2>&1 || die "uninstall left the event log source"
+[ -z "$(service_pid)" ] || die "the service still runs after the uninstall"
+[ ! -e "$INST" ] || die "uninstall left: $(cd "$INST" && find . | tr '\n' ' ')"
+[ "$(cat "$SERVICE_DIR/pipes.json")" = "[]" ] || die "uninstall took $SERVICE_DIR_WIN\\pipes.json"
+echo "OK   uninstall stopped and removed the service and its event log source, and left $SERVICE_DIR_WIN\\pipes.json"
 say "Windows edition: done"

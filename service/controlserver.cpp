@@ -2,6 +2,10 @@
 
 #include "servicechannel.h"
 
+#ifdef Q_OS_WIN
+#include "pipeaccess.h"
+#endif
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -69,6 +73,13 @@ bool ControlServer::listen(const QString &canonicalFolder, QString *why)
         *why = tr("служба папки %1 уже запускается: %2 занят").arg(canonicalFolder, lockName);
         return false;
     }
+#ifdef Q_OS_WIN
+    // The pipe's security comes from its first instance, which this makes; the library's
+    // instances join it. See PipeAccess.
+    PipeAccess access;
+    if (!access.claim(place, why))
+        return false;
+#endif
     // Nobody answers there. A socket file left by a service that ended without cleaning up is
     // replaced: the library makes the socket aside and renames it into its place.
     if (!m_server.listen(place)) {

@@ -1,6 +1,7 @@
 // The service's channel: a local socket named after the folder, on which each line a client
 // sends (a JSON object) is answered by one line. Who may connect is the system's permission on
-// the socket: its owner and group. What a client can make the service hold is bounded: its
+// the socket: its owner and group; on Windows the administrators and the service's own account
+// (PipeAccess). What a client can make the service hold is bounded: its
 // line, the answers it does not read, the time it takes to finish a line, and the clients at
 // once.
 #ifndef CONTROLSERVER_H

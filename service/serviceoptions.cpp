@@ -21,6 +21,14 @@ ServiceOptions ServiceOptions::parse(const QStringList &args)
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, tr("Эта справка."));
     const QCommandLineOption version(QStringLiteral("version"), tr("Версия программы."));
     parser.addOptions({dir, status, start, stop, reload, help, version});
+#ifdef Q_OS_WIN
+    const QCommandLineOption install(QStringLiteral("install"),
+                                     tr("Установить службу Windows этой папки (автозапуск; папка создаётся)."));
+    const QCommandLineOption uninstall(QStringLiteral("uninstall"), tr("Остановить и удалить службу Windows."));
+    const QCommandLineOption managed(QStringLiteral("service"),
+                                     tr("Работать службой Windows: так её запускает диспетчер служб."));
+    parser.addOptions({install, uninstall, managed});
+#endif
     options.helpText = parser.helpText();
 
     if (!parser.parse(args)) {
@@ -41,7 +49,8 @@ ServiceOptions ServiceOptions::parse(const QStringList &args)
     }
     // Every command given, repeats too: "--stop 1 --stop 2" would do only one of them.
     const QMap<QString, Command> commands = {{QStringLiteral("status"), Status}, {QStringLiteral("start"), Start},
-                                             {QStringLiteral("stop"), Stop}, {QStringLiteral("reload"), Reload}};
+                                             {QStringLiteral("stop"), Stop}, {QStringLiteral("reload"), Reload},
+                                             {QStringLiteral("install"), Install}, {QStringLiteral("uninstall"), Uninstall}};
     QStringList given;
     const QStringList names = parser.optionNames();
     for (const QString &name : names) {
@@ -57,6 +66,13 @@ ServiceOptions ServiceOptions::parse(const QStringList &args)
         return options;
     }
     const Command command = given.isEmpty() ? Run : commands.value(given.constFirst().mid(2));
+#ifdef Q_OS_WIN
+    options.managed = parser.isSet(managed);
+    if (options.managed && command != Run) {
+        options.error = tr("--service только для запуска службы, не с %1").arg(given.constFirst());
+        return options;
+    }
+#endif
     if (command == Start || command == Stop) {
         const QString number = parser.value(command == Start ? start : stop);
         bool ok = false;
@@ -68,7 +84,7 @@ ServiceOptions ServiceOptions::parse(const QStringList &args)
     }
     options.folder = parser.isSet(dir) ? parser.value(dir) : ServiceChannel::defaultFolder();
     options.canonicalFolder = ServiceChannel::canonicalFolder(options.folder);
-    if (options.canonicalFolder.isEmpty()) {
+    if (options.canonicalFolder.isEmpty() && command != Install && command != Uninstall) {
         options.error = tr("папки %1 нет").arg(options.folder);
         return options;
     }

@@ -11,13 +11,16 @@ class ServiceOptions
     Q_DECLARE_TR_FUNCTIONS(ServiceOptions)
 
 public:
-    enum Command { Run, Status, Start, Stop, Reload, Help, Version, Invalid };
+    // Install and Uninstall: the Windows service's registration, only on Windows.
+    enum Command { Run, Status, Start, Stop, Reload, Install, Uninstall, Help, Version, Invalid };
 
     Command command = Invalid;
     // The folder as given (or the default one), and as the channel knows it: empty when it is
-    // no folder.
+    // no folder (Install makes it first; Uninstall needs none).
     QString folder;
     QString canonicalFolder;
+    // Run: started by the Windows service control manager, which is told its states.
+    bool managed = false;
     // The connection of Start and Stop.
     int id = 0;
     // Why the command line is refused (Invalid).

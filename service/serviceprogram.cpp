@@ -9,6 +9,11 @@
 #include "stoprequests.h"
 #include "vcomdefs.h"
 
+#ifdef Q_OS_WIN
+#include "serviceregistration.h"
+#include "windowsservice.h"
+#endif
+
 #include <cstdio>
 
 namespace {
@@ -39,8 +44,28 @@ int ServiceProgram::main(int argc, char **argv)
     case ServiceOptions::Invalid:
         printTo(stderr, tr("VantrelVComService: %1\nСправка: VantrelVComService --help").arg(options.error));
         return Usage;
-    case ServiceOptions::Run:
+    case ServiceOptions::Run: {
+#ifdef Q_OS_WIN
+        if (options.managed) {
+            QString why;
+            const int code = WindowsService::run(options, &why);
+            if (!why.isEmpty())
+                printTo(stderr, tr("VantrelVComService не запущена: %1").arg(why));
+            return code;
+        }
+#endif
         return runService(options);
+    }
+#ifdef Q_OS_WIN
+    case ServiceOptions::Install:
+    case ServiceOptions::Uninstall: {
+        QString message;
+        const int code = options.command == ServiceOptions::Install ? ServiceRegistration::install(options, &message)
+                                                                    : ServiceRegistration::uninstall(&message);
+        printTo(code == Ok ? stdout : stderr, code == Ok ? message : tr("VantrelVComService: %1").arg(message));
+        return code;
+    }
+#endif
     default:
         return ServiceCommand::run(options);
     }

@@ -1,0 +1,16 @@
+// The Windows system's own text for an error code, for the messages that name what failed.
+#ifndef SYSTEMERROR_H
+#define SYSTEMERROR_H
+
+#include <QString>
+
+class SystemError
+{
+public:
+    // The system's text for code, or the number where it has none.
+    static QString text(unsigned long code);
+    // The same for the calling thread's last error.
+    static QString last();
+};
+
+#endif // SYSTEMERROR_H
