@@ -45,7 +45,8 @@ int main()
         put(STD_OUTPUT_HANDLE, text);
     if (readFile(request + L".err", &text))
         put(STD_ERROR_HANDLE, text);
-    if (readFile(request + L".endless", &text)) {
+    // An empty REQUEST.endless is none, as for the Linux fake.
+    if (readFile(request + L".endless", &text) && !text.empty()) {
         if (text == "hang")
             Sleep(INFINITE);
         HANDLE channel = GetStdHandle(text == "flood-stderr" ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
