@@ -676,7 +676,7 @@ private slots:
         Service s(dir.path());
         QVERIFY(s.start());
         QVERIFY(lane.accept() && s.relaying(1));
-        QVERIFY(s.logged(QStringLiteral("2 Счётчик: 127.0.0.1:%1 down: refused; next try in 1 s").arg(refused)));
+        QVERIFY(s.logged(QStringLiteral("2 Счётчик: 127.0.0.1:%1 не работает: в подключении отказано; следующая попытка через 1 с").arg(refused)));
 
         Result r = s.command({"--status"});
         QCOMPARE(r.code, 0);
@@ -686,8 +686,8 @@ private slots:
         QVERIFY2(rows.at(2).startsWith("1   Насос    " + lane.pair.nullEnd()), qPrintable(rows.at(2)));
         QVERIFY2(rows.at(2).endsWith("  работает"), qPrintable(rows.at(2)));
         const QRegularExpression waiting("^2 +Счётчик +" + QRegularExpression::escape(dir.filePath("gone"))
-                                         + QStringLiteral(" +127\\.0\\.0\\.1:%1 +client +0 +0 +ждёт \\(COM: not found, "
-                                                          "снова через \\d+ с; TCP: refused, снова через \\d+ с\\)$").arg(refused));
+                                         + QStringLiteral(" +127\\.0\\.0\\.1:%1 +client +0 +0 +ждёт \\(COM: не найден, "
+                                                          "снова через \\d+ с; TCP: в подключении отказано, снова через \\d+ с\\)$").arg(refused));
         QVERIFY2(waiting.match(rows.at(3)).hasMatch(), qPrintable(rows.at(3)));
 
         r = s.command({"--stop", "1"});
@@ -946,9 +946,9 @@ private slots:
         other.fromJson(pipe(4, "/dev/ttyS7", 1, "Другое"));
         PipeLog log;
         log.setPortHolder([&watch](const QString &port) { return watch.holderOf(port); });
-        QCOMPARE(log.shownReason(&mine, PipeRelay::SerialSide, "busy"), QString("занят службой VantrelVComService (соединение 1)"));
-        QCOMPARE(log.shownReason(&mine, PipeRelay::SocketSide, "refused"), QString("refused"));
-        QCOMPARE(log.shownReason(&other, PipeRelay::SerialSide, "busy"), QString("busy"));
+        QCOMPARE(log.shownReason(&mine, PipeRelay::SerialSide, "занят"), QString("занят службой VantrelVComService (соединение 1)"));
+        QCOMPARE(log.shownReason(&mine, PipeRelay::SocketSide, "в подключении отказано"), QString("в подключении отказано"));
+        QCOMPARE(log.shownReason(&other, PipeRelay::SerialSide, "занят"), QString("занят"));
     }
 
     void theWindowBoundsWhatItIsTold_data()
