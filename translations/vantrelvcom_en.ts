@@ -1153,6 +1153,14 @@ The changes to the connections are not saved!</translation>
         <source>Папка %1: соединений %2</source>
         <translation>Folder %1: %2 connections</translation>
     </message>
+    <message>
+        <source>сервер</source>
+        <translation>server</translation>
+    </message>
+    <message>
+        <source>клиент</source>
+        <translation>client</translation>
+    </message>
 </context>
 <context>
     <name>ServiceHost</name>
