@@ -414,7 +414,7 @@ status_of_installed() {
 # The service answers in Wine's language: English where Wine's locale is English, else Russian.
 answers_no_connections() {
     case "$(status_of_installed)" in
-    "Папка C:/ProgramData/Vantrel/VantrelVCom: соединений 0" | "Folder C:/ProgramData/Vantrel/VantrelVCom: 0 connections") return 0 ;;
+    "Папка C:/ProgramData/Vantrel/VantrelVCom: соединений 0" | "Folder C:/ProgramData/Vantrel/VantrelVCom, connections: 0") return 0 ;;
     *) return 1 ;;
     esac
 }

@@ -1151,7 +1151,7 @@ The changes to the connections are not saved!</translation>
     </message>
     <message>
         <source>Папка %1: соединений %2</source>
-        <translation>Folder %1: %2 connections</translation>
+        <translation>Folder %1, connections: %2</translation>
     </message>
     <message>
         <source>сервер</source>
