@@ -143,7 +143,7 @@ void DeviceDialog::on_btDel_clicked()
     const QString current = runSetupc(Setupc::listArgs());
     const QList<QPair<QString, QString>> now = Setupc::pairs(Setupc::portNames(current));
     if (pair >= now.size() || now.at(pair) != asked) {
-        ui->lwCOM->addItem(tr("%1<->%2 is no longer pair %3: nothing removed").arg(asked.first, asked.second).arg(pair));
+        ui->lwCOM->addItem(tr("%1<->%2 уже не пара %3: ничего не удалено").arg(asked.first, asked.second).arg(pair));
         showListing(current);
         return;
     }

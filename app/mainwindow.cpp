@@ -67,7 +67,7 @@ MainWindow::MainWindow(QWidget *parent)
     createActions();
     createMenu();
     createToolBar();
-    appendToLog(QStringLiteral("State list..."));
+    appendToLog(tr("State list..."));
     createObjects();
     ui->plnText->setStyleSheet(QLatin1String(kPaneStyle));
     building = false;
@@ -251,7 +251,7 @@ bool MainWindow::event(QEvent *event)
 
 void MainWindow::loadConfig()
 {
-    onShowStatus(QStringLiteral("Load config"));
+    onShowStatus(tr("Load config"));
     config = new MsConfig(QStringLiteral("Vantrel"), QStringLiteral("Tovimex"), this);
     config->read();
     // Started at logon by the Run key, the program is in the system folder: its pipes.json is
@@ -264,7 +264,7 @@ void MainWindow::saveConfig()
     if (!config)
         return;
     config->save();
-    onShowStatus(QStringLiteral("Save config"));
+    onShowStatus(tr("Save config"));
 }
 
 void MainWindow::on_chkAuto_stateChanged(int state)
@@ -323,10 +323,8 @@ void MainWindow::onAbout()
 void MainWindow::onViewTable()
 {
     ui->tbView->setColumnCount(8);
-    ui->tbView->setHorizontalHeaderLabels({QStringLiteral("ID"), QStringLiteral("NAME"),
-                                           QStringLiteral("ST"), QStringLiteral("VCOM_WORK"),
-                                           QStringLiteral("VCOM_NULL"), QStringLiteral("IP"),
-                                           QStringLiteral("PORT"), QStringLiteral("NOTE")});
+    ui->tbView->setHorizontalHeaderLabels({tr("ID"), tr("NAME"), tr("ST"), tr("VCOM_WORK"), tr("VCOM_NULL"), tr("IP"),
+                                           tr("PORT"), tr("NOTE")});
     const int widths[] = {40, 230, 22, 90, 90, 150, 100};
     // The state column is narrower than the style's smallest section.
     ui->tbView->horizontalHeader()->setMinimumSectionSize(widths[2]);
@@ -417,7 +415,7 @@ void MainWindow::onPipeCounters(QPipeItem *pipe, qint64 toSocket, qint64 toSeria
 QString MainWindow::countsText(const QPipeItem *pipe) const
 {
     const PipeView view = views.value(pipe);
-    return tr("to TCP %1 B, to COM %2 B; dropped %3 B to TCP, %4 B to COM")
+    return tr("в TCP %1 Б, в COM %2 Б; отброшено %3 Б для TCP, %4 Б для COM")
         .arg(view.counts[0])
         .arg(view.counts[1])
         .arg(view.counts[2])
@@ -427,19 +425,19 @@ QString MainWindow::countsText(const QPipeItem *pipe) const
 QString MainWindow::stateTip(QPipeItem *pipe) const
 {
     if (!runner->isRunning(pipe))
-        return tr("Stopped") + QLatin1Char('\n') + countsText(pipe);
+        return tr("Остановлено") + QLatin1Char('\n') + countsText(pipe);
     const PipeView view = views.value(pipe);
     QStringList sides;
     for (int side = 0; side < 2; ++side) {
         if (!view.known[side])
             continue;
         if (view.up[side]) {
-            sides << tr("%1 up").arg(view.what[side]);
+            sides << tr("%1 работает").arg(view.what[side]);
             continue;
         }
-        QString text = tr("%1 down: %2").arg(view.what[side], pipeLog->shownReason(pipe, side, view.reason[side]));
+        QString text = tr("%1 не работает: %2").arg(view.what[side], pipeLog->shownReason(pipe, side, view.reason[side]));
         if (view.nextTry[side].isValid())
-            text += tr(", next try at %1").arg(view.nextTry[side].toString(QStringLiteral("HH:mm:ss")));
+            text += tr(", следующая попытка в %1").arg(view.nextTry[side].toString(QStringLiteral("HH:mm:ss")));
         sides << text;
     }
     return sides.join(QStringLiteral("; ")) + QLatin1Char('\n') + countsText(pipe);
@@ -736,16 +734,16 @@ void MainWindow::showPortList(const QString &output, Setupc::Ending ending)
     // The connection dialog then offers none of the folder's ports; the user is told why here.
     const QString problem = SerialPorts::virtualPortDirProblem();
     if (!problem.isEmpty())
-        appendToLog(tr("Virtual ports not used: %1").arg(problem));
+        appendToLog(tr("Виртуальные порты не используются: %1").arg(problem));
 }
 
 bool MainWindow::sysDeleteAll()
 {
     if (!Setupc::exists()) {
-        appendToLog(QStringLiteral("setupc.exe not found!"));
+        appendToLog(tr("setupc.exe not found!"));
         return false;
     }
-    appendToLog(QStringLiteral("Uninstall all ports..."));
+    appendToLog(tr("Uninstall all ports..."));
     Setupc::Ending ending = Setupc::Ended;
     appendToLog(Setupc::run(this, Setupc::uninstallArgs(), &ending));
     if (ending != Setupc::Ended)

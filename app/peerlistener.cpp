@@ -31,16 +31,16 @@ QString PeerListener::listenOn(const QString &address, int port, bool *worthRetr
         return QString();
     const QString text = address.trimmed();
     if (port < 1 || port > 65535)
-        return tr("no such TCP port");
+        return tr("нет такого TCP-порта");
     QHostAddress host(text);
     if (text.isEmpty() || text == QLatin1String("::"))
         host = QHostAddress::Any;
     if (host.isNull())
-        return tr("cannot listen: %1 is not an address of this computer").arg(text);
+        return tr("ждать подключений нельзя: %1 — не адрес этого компьютера").arg(text);
     if (listen(host, quint16(port)))
         return QString();
     *worthRetry = true;
-    return tr("cannot listen: %1").arg(errorString());
+    return tr("ждать подключений нельзя: %1").arg(errorString());
 }
 
 void PeerListener::setAllowed(const QStringList &entries)

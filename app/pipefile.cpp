@@ -54,11 +54,11 @@ QString kindText(Kind kind)
 {
     switch (kind) {
     case Kind::Link:
-        return PipeFile::tr("it is a symbolic link");
+        return PipeFile::tr("это символьная ссылка");
     case Kind::Folder:
-        return PipeFile::tr("it is a folder");
+        return PipeFile::tr("это папка");
     case Kind::Special:
-        return PipeFile::tr("it is no regular file");
+        return PipeFile::tr("это не обычный файл");
     default:
         return QString();
     }
@@ -79,7 +79,7 @@ bool copyAll(QIODevice *source, QIODevice *out, qint64 limit, QString *error)
         }
         total += chunk.size();
         if (limit >= 0 && total > limit) {
-            *error = PipeFile::tr("it is larger than %1 MiB").arg(limit / (1024 * 1024));
+            *error = PipeFile::tr("он больше %1 МиБ").arg(limit / (1024 * 1024));
             return false;
         }
         if (out->write(chunk) != chunk.size()) {
@@ -142,7 +142,7 @@ bool openRegular(const QString &path, QFile *file, Kind *kind, QString *error)
     const bool statted = ::fstat(fd, &st) == 0;
     if (!statted || !S_ISREG(st.st_mode) || st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) {
         *kind = !statted ? Kind::Unknown : S_ISDIR(st.st_mode) ? Kind::Folder : Kind::Special;
-        *error = PipeFile::tr("it changed while it was opened");
+        *error = PipeFile::tr("он изменился, пока его открывали");
         ::close(fd);
         return false;
     }
@@ -211,7 +211,7 @@ bool replace(const QString &path, QIODevice *source, qint64 limit, int mode, Kin
             return false;
         }
         if (!out.seek(0) || !source->seek(from) || !sameContent(&out, source)) {
-            *error = PipeFile::tr("it did not read back as written");
+            *error = PipeFile::tr("прочитанное не совпало с записанным");
             return false;
         }
         // Something may have taken the name meanwhile.
@@ -231,7 +231,7 @@ bool replace(const QString &path, QIODevice *source, qint64 limit, int mode, Kin
     }
     // Only our own file under the name counts as written.
     if (kindOf(path, &st, error) != Kind::Regular || st.st_dev != written.st_dev || st.st_ino != written.st_ino) {
-        *error = PipeFile::tr("another file took its name");
+        *error = PipeFile::tr("его имя занял другой файл");
         return false;
     }
     return true;
@@ -293,7 +293,7 @@ bool replace(const QString &path, QIODevice *source, qint64 limit, int, Kind *ki
     QFile back;
     Kind now = Kind::Unknown;
     if (!openRegular(path, &back, &now, error) || !source->seek(from) || !sameContent(&back, source)) {
-        *error = PipeFile::tr("it did not read back as written");
+        *error = PipeFile::tr("прочитанное не совпало с записанным");
         return false;
     }
     return true;
@@ -331,10 +331,10 @@ PipeFile::ReadResult PipeFile::read(const QString &fileName, QJsonArray *records
         doc = QJsonDocument::fromJson(text, &error);
         if (error.error != QJsonParseError::NoError) {
             result.refusal = Refusal::NotAList;
-            result.detail = tr("%1 at byte %2").arg(error.errorString()).arg(error.offset);
+            result.detail = tr("%1 в байте %2").arg(error.errorString()).arg(error.offset);
         } else if (!doc.isArray()) {
             result.refusal = Refusal::NotAList;
-            result.detail = tr("it is no JSON array");
+            result.detail = tr("это не массив JSON");
         }
     }
     if (result.refusal != Refusal::None) {
@@ -350,7 +350,7 @@ PipeFile::ReadResult PipeFile::read(const QString &fileName, QJsonArray *records
 bool PipeFile::backUp(const QString &fileName, QFile *source, QString *why)
 {
     if (source->size() > MaxBackup) {
-        *why = tr("it is larger than %1 MiB").arg(MaxBackup / (1024 * 1024));
+        *why = tr("он больше %1 МиБ").arg(MaxBackup / (1024 * 1024));
         return false;
     }
     if (!source->seek(0)) {

@@ -41,10 +41,10 @@ QString PipeLog::label(const QPipeItem *pipe)
 QString PipeLog::sideLine(const QPipeItem *pipe, bool up, const QString &what, const QString &reason, int retryMs)
 {
     if (up)
-        return tr("%1: %2 up").arg(label(pipe), what);
-    QString text = tr("%1: %2 down: %3").arg(label(pipe), what, reason);
+        return tr("%1: %2 работает").arg(label(pipe), what);
+    QString text = tr("%1: %2 не работает: %3").arg(label(pipe), what, reason);
     if (retryMs > 0)
-        text += tr("; next try in %1 s").arg((retryMs + 500) / 1000);
+        text += tr("; следующая попытка через %1 с").arg((retryMs + 500) / 1000);
     return text;
 }
 

@@ -222,7 +222,7 @@ void PipeRelay::onSerialError(int error)
 void PipeRelay::serialLost()
 {
     closeSerial();
-    reportSide(SerialSide, false, tr("gone"), serialRetry->later());
+    reportSide(SerialSide, false, tr("пропал"), serialRetry->later());
     updateState();
     // Bytes held for the port are dropped now rather than kept stale.
     if (socketHeld)
@@ -237,7 +237,7 @@ void PipeRelay::connectSocket()
     // A port outside the valid range (only a hand-edited file holds one) must not be cut to
     // 16 bits and reach some other service: that side then simply never connects.
     if (m_run.ipPort < 1 || m_run.ipPort > 65535) {
-        reportSide(SocketSide, false, tr("no such TCP port"), 0);
+        reportSide(SocketSide, false, tr("нет такого TCP-порта"), 0);
         return;
     }
     dropSocketCopy();
@@ -313,7 +313,7 @@ void PipeRelay::listen()
     bool worthRetry = false;
     const QString why = listener->listenOn(m_run.ipAddr, m_run.ipPort, &worthRetry);
     if (why.isEmpty())
-        reportSide(SocketSide, false, tr("waiting for a peer"), 0);
+        reportSide(SocketSide, false, tr("ожидание подключения"), 0);
     else
         reportSide(SocketSide, false, why, worthRetry ? socketRetry->later() : 0);
 }
@@ -332,7 +332,7 @@ void PipeRelay::takePeer(qintptr descriptor)
         closingSocket = true;
         socket->abort();
         closingSocket = false;
-        notes->add(tr("TCP peer %1 replaced by a new one").arg(old));
+        notes->add(tr("удалённая сторона TCP %1 заменена новым подключением").arg(old));
     }
     // Held for the old peer, the serial side is read again only after what it held: the
     // negotiation's write below would otherwise wake it first.
@@ -363,7 +363,7 @@ void PipeRelay::onSocketState(int socketState)
             const QString reason = peerSilent ? RelayReports::silentReason(PeerWatch::SilentMs)
                                               : RelayReports::socketReason(socket, connectTimedOut, socketResetByPeer, socketWasUp);
             if (m_run.mode == PipeSettings::Server)
-                reportSide(SocketSide, false, tr("%1; waiting for a peer").arg(reason), 0);
+                reportSide(SocketSide, false, tr("%1; ожидание подключения").arg(reason), 0);
             else
                 reportSide(SocketSide, false, reason, socketRetry->later());
         }
@@ -390,7 +390,7 @@ void PipeRelay::reportSide(Side side, bool up, const QString &reason, int retryM
     }
     QString what = side == SerialSide ? m_run.portNull : QStringLiteral("%1:%2").arg(m_run.ipAddr).arg(m_run.ipPort);
     if (side == SocketSide && m_run.mode == PipeSettings::Server)
-        what += tr(" (server)");
+        what += tr(" (сервер)");
     emit sideChanged(int(side), up, what, reason, retryMs);
 }
 

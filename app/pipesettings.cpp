@@ -99,7 +99,7 @@ void PipeSettings::readAllow(const QVariant &value, QStringList *problems)
     } else {
         allow << (json.isString() ? json.toString() : jsonText(json));
         if (problems)
-            *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4; it is read as a list of that one entry")
+            *problems << tr("Соединение %1 «%2»: «%3» не может быть %4; прочитано как список из этой одной записи")
                              .arg(id)
                              .arg(shortened(name), Key::Allow, shown(json));
     }
@@ -112,7 +112,7 @@ void PipeSettings::readAllow(const QVariant &value, QStringList *problems)
             first = entry;
     }
     if (bad > 0 && problems)
-        *problems << tr("Connection %1 \"%2\": \"%3\" cannot hold %4: %5 of its %6 entries are no address or network")
+        *problems << tr("Соединение %1 «%2»: «%3» не может содержать %4: %5 из %6 записей — не адрес и не сеть")
                          .arg(QString::number(id), shortened(name), Key::Allow, shown(first), QString::number(bad),
                               QString::number(allow.size()));
 }
@@ -122,7 +122,7 @@ void PipeSettings::readModeKeys(const QVariantMap &map, QStringList *problems)
     // A value outside its set costs that key only: the default stays, and the problem is told.
     const auto refuse = [this, &map, problems](QLatin1String k) {
         if (problems)
-            *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4; the default is used")
+            *problems << tr("Соединение %1 «%2»: «%3» не может быть %4; взято значение по умолчанию")
                              .arg(id)
                              .arg(shortened(name), k, shown(QJsonValue::fromVariant(map.value(k))));
     };
@@ -187,18 +187,18 @@ PipeSettings PipeSettings::fromJson(const QJsonObject &obj, QStringList *problem
                 continue;
             const QString kept = obj.value(key).toVariant().toString();
             const bool portName = key == Key::PortWork || key == Key::PortNull;
-            *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4; %5 is used")
+            *problems << tr("Соединение %1 «%2»: «%3» не может быть %4; взято %5")
                              .arg(s.id)
                              .arg(shortened(s.name), key, shown(value), shown(portName ? kept : QString()));
         }
         const QJsonValue port = obj.value(Key::IpPort);
         qint64 n = 0;
         if (!port.isUndefined() && !wholeNumber(port.toVariant(), &n))
-            *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4; %5 is used")
+            *problems << tr("Соединение %1 «%2»: «%3» не может быть %4; взято %5")
                              .arg(s.id)
                              .arg(shortened(s.name), Key::IpPort, shown(port), QStringLiteral("0"));
         else if (!port.isUndefined() && (n < 1 || n > 65535))
-            *problems << tr("Connection %1 \"%2\": \"%3\" cannot be %4, as a TCP port is 1 to 65535")
+            *problems << tr("Соединение %1 «%2»: «%3» не может быть %4: TCP-порт — от 1 до 65535")
                              .arg(s.id)
                              .arg(shortened(s.name), Key::IpPort, shown(port));
     }

@@ -126,16 +126,16 @@ bool QPipeMap::saveToFile(const QString &fileName)
         if (refusal != PipeFile::Refusal::None) {
             // Whatever took the name since it was read stays as it is for the rest of the run.
             m_keptOff.insert(key, refusal);
-            emit sendLog(tr("%1 is not saved: a link, a folder or another file that is no regular file has taken its "
-                            "name, and is left alone")
+            emit sendLog(tr("%1 не сохранён: его имя заняли ссылка, папка или другой необычный файл, и программа их "
+                            "не трогает")
                              .arg(QDir::toNativeSeparators(fileName)));
         }
     }
     if (!written) {
-        emit sendStatus(QStringLiteral("Error! Pipe collection saved"));
+        emit sendStatus(tr("Error! Pipe collection saved"));
         return false;
     }
-    emit sendStatus(QStringLiteral("File pipe collection saved, OK"));
+    emit sendStatus(tr("File pipe collection saved, OK"));
     return true;
 }
 
@@ -153,11 +153,11 @@ void QPipeMap::loadFromFile(const QString &fileName)
     }
     m_missing = read.missing;
     if (read.missing || read.refusal != PipeFile::Refusal::None) {
-        emit sendStatus(QStringLiteral("Error! Pipe collection load"));
+        emit sendStatus(tr("Error! Pipe collection load"));
         return;
     }
     takeRecords(array);
-    emit sendStatus(QStringLiteral("File pipe collection loaded, OK"));
+    emit sendStatus(tr("File pipe collection loaded, OK"));
 }
 
 void QPipeMap::takeRecords(const QJsonArray &array)
@@ -199,16 +199,16 @@ void QPipeMap::takeRecords(const QJsonArray &array)
             // In one arg() call each, so that a name holding "%3" stays as it is.
             const QString position = QString::number(i + 1);
             if (!value.isObject())
-                emit sendLog(tr("Record %1 of the file is %2, no connection; it is read as an empty one with id %3")
+                emit sendLog(tr("Запись %1 файла — %2, а не соединение; она прочитана как пустое соединение с id %3")
                                  .arg(position, PipeSettings::shown(value), QString::number(fresh)));
             else if (!obj.contains(Key::Id))
-                emit sendLog(tr("Record %1 \"%2\" of the file has no id; it is given id %3")
+                emit sendLog(tr("У записи %1 «%2» файла нет id; ей дан id %3")
                                  .arg(position, name, QString::number(fresh)));
             else if (id == 0)
-                emit sendLog(tr("Record %1 \"%2\" of the file: id %3 is no positive whole number; it is given id %4")
+                emit sendLog(tr("Запись %1 «%2» файла: id %3 — не целое число больше 0; ей дан id %4")
                                  .arg(position, name, PipeSettings::shown(obj.value(Key::Id)), QString::number(fresh)));
             else
-                emit sendLog(tr("Record %1 \"%2\" of the file: id %3 is held by an earlier record; it is given id %4")
+                emit sendLog(tr("Запись %1 «%2» файла: id %3 уже занят записью выше; ей дан id %4")
                                  .arg(position, name, QString::number(id), QString::number(fresh)));
             id = fresh;
         }
@@ -226,8 +226,8 @@ void QPipeMap::takeRecords(const QJsonArray &array)
         m_unloadedTop = qMax(m_unloadedTop, PipeSettings::usableId(array.at(i).toObject().value(Key::Id)));
     }
     if (!m_unloaded.isEmpty())
-        emit sendLog(tr("Records beyond the first %1 in the file, not loaded: %2. They never start, and stay in "
-                        "the file as they are")
+        emit sendLog(tr("Записи файла сверх первых %1 не загружены: %2. Они не запускаются и остаются в файле как "
+                        "есть")
                          .arg(MaxConnections)
                          .arg(m_unloaded.size()));
 }
@@ -241,25 +241,25 @@ void QPipeMap::tellRefusal(const QString &fileName, const PipeFile::ReadResult &
     case PipeFile::Refusal::Link:
     case PipeFile::Refusal::Folder:
     case PipeFile::Refusal::Special:
-        emit sendLog(tr("%1 is left alone, neither read nor written: %2").arg(file, read.detail));
+        emit sendLog(tr("%1 оставлен как есть, не прочитан и не записан: %2").arg(file, read.detail));
         return;
     case PipeFile::Refusal::Unreadable:
-        emit sendLog(tr("%1 cannot be read (%2); it is not written either, so that it is not lost").arg(file, read.detail));
+        emit sendLog(tr("%1 не удалось прочитать (%2); он и не записывается, чтобы не пропал").arg(file, read.detail));
         return;
     case PipeFile::Refusal::NotAList:
-        what = tr("%1 is no list of connections (%2)").arg(file, read.detail);
+        what = tr("%1 — не список соединений (%2)").arg(file, read.detail);
         break;
     case PipeFile::Refusal::TooLarge:
-        what = tr("%1 is larger than %2 MiB, as no list of connections is")
+        what = tr("%1 больше %2 МиБ, а список соединений таким не бывает")
                    .arg(file, QString::number(PipeFile::MaxSize / (1024 * 1024)));
         break;
     case PipeFile::Refusal::None:
         return;
     }
     if (read.backedUp)
-        emit sendLog(tr("%1; a copy of it is kept as %2").arg(what, backup));
+        emit sendLog(tr("%1; его копия сохранена как %2").arg(what, backup));
     else
-        emit sendLog(tr("%1, and no copy of it could be kept as %2 (%3); it is not written over")
+        emit sendLog(tr("%1, а сохранить его копию %2 не удалось (%3); он не перезаписывается")
                          .arg(what, backup, read.backupDetail));
 }
 

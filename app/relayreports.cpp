@@ -31,15 +31,15 @@ QString RelayReports::serialReason(const QSerialPort *port)
 {
     switch (port->error()) {
     case QSerialPort::DeviceNotFoundError:
-        return tr("not found");
+        return tr("не найден");
     case QSerialPort::PermissionError:
-        return tr("busy or not allowed");
+        return tr("занят или нет доступа");
     case QSerialPort::OpenError:
-        return tr("busy");
+        return tr("занят");
     case QSerialPort::ResourceError:
-        return tr("gone");
+        return tr("пропал");
     case QSerialPort::UnsupportedOperationError:
-        return tr("does not take these line settings");
+        return tr("не принимает эти параметры линии");
     default:
         return port->errorString();
     }
@@ -48,24 +48,24 @@ QString RelayReports::serialReason(const QSerialPort *port)
 QString RelayReports::socketReason(const QAbstractSocket *socket, bool timedOut, bool resetByPeer, bool wasUp)
 {
     if (timedOut)
-        return tr("no answer (timed out)");
+        return tr("нет ответа (время ожидания истекло)");
     // Also a peer that answered a dial and reset it before the library took the connection.
     if (resetByPeer)
-        return tr("reset by the peer");
+        return tr("сброшено удалённой стороной");
     switch (socket->error()) {
     case QAbstractSocket::ConnectionRefusedError:
-        return tr("refused");
+        return tr("в подключении отказано");
     case QAbstractSocket::RemoteHostClosedError:
-        return tr("closed by the peer");
+        return tr("закрыто удалённой стороной");
     case QAbstractSocket::HostNotFoundError:
-        return tr("host not found");
+        return tr("узел не найден");
     case QAbstractSocket::SocketTimeoutError:
     case QAbstractSocket::NetworkError:
         // On a connection that was up: keep-alive, or data left unacknowledged, found the peer
         // gone; before that, nothing answered.
         if (wasUp)
-            return tr("the peer stopped answering (%1)").arg(socket->errorString());
-        return socket->error() == QAbstractSocket::SocketTimeoutError ? tr("no answer (timed out)")
+            return tr("удалённая сторона перестала отвечать (%1)").arg(socket->errorString());
+        return socket->error() == QAbstractSocket::SocketTimeoutError ? tr("нет ответа (время ожидания истекло)")
                                                                       : socket->errorString();
     default:
         return socket->errorString();
@@ -74,5 +74,5 @@ QString RelayReports::socketReason(const QAbstractSocket *socket, bool timedOut,
 
 QString RelayReports::silentReason(int silentMs)
 {
-    return tr("the peer stopped answering (%1)").arg(tr("%1 с не подтверждал ничего из отправленного").arg(silentMs / 1000));
+    return tr("удалённая сторона перестала отвечать (%1)").arg(tr("%1 с не подтверждал ничего из отправленного").arg(silentMs / 1000));
 }

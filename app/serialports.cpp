@@ -94,15 +94,15 @@ QString SerialPorts::virtualPortDirProblem()
     const QString dir = virtualPortDir();
     struct stat st;
     if (::lstat(QFile::encodeName(dir).constData(), &st) != 0)
-        return errno == ENOENT ? QString() : QStringLiteral("%1 cannot be examined").arg(dir);
+        return errno == ENOENT ? QString() : tr("%1 не удалось проверить").arg(dir);
     if (S_ISLNK(st.st_mode))
-        return QStringLiteral("%1 is a link, not a folder").arg(dir);
+        return tr("%1 — ссылка, а не папка").arg(dir);
     if (!S_ISDIR(st.st_mode))
-        return QStringLiteral("%1 is not a folder").arg(dir);
+        return tr("%1 — не папка").arg(dir);
     if (st.st_uid != geteuid())
-        return QStringLiteral("%1 belongs to another user").arg(dir);
+        return tr("%1 принадлежит другому пользователю").arg(dir);
     if (st.st_mode & (S_IWGRP | S_IWOTH))
-        return QStringLiteral("%1 can be written by other users").arg(dir);
+        return tr("%1 доступна для записи другим пользователям").arg(dir);
     return QString();
 #endif
 }

@@ -3,6 +3,7 @@
 #ifndef SERIALPORTS_H
 #define SERIALPORTS_H
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +12,8 @@ struct LineSettings;
 
 class SerialPorts
 {
+    Q_DECLARE_TR_FUNCTIONS(SerialPorts)
+
 public:
     // Every port the user may pick: the system's serial ports and, off Windows, the COM links
     // of the virtual-port folder, in the order the dialogs list them.

@@ -251,21 +251,23 @@ void TelnetFilter::onSubnegotiation()
     case ServerOffset + SetBaudrate:
         if (value.size() >= 4) {
             const quint32 baud = qFromBigEndian<quint32>(value.constData());
-            m_notes << QStringLiteral("the converter reports baud %1").arg(baud);
+            m_notes << tr("преобразователь сообщает скорость %1").arg(baud);
         }
         break;
     case ServerOffset + SetDatasize:
-        m_notes << QStringLiteral("the converter reports data bits %1").arg(v);
+        m_notes << tr("преобразователь сообщает биты данных %1").arg(v);
         break;
     case ServerOffset + SetParity: {
-        const QString name = v >= 1 && v <= 5 ? QString(Vcom::ParityNames[v - 1]) : QString::number(v);
-        m_notes << QStringLiteral("the converter reports parity %1").arg(name);
+        // Named as the connection dialog names them.
+        const QString names[] = {tr("нет"), tr("нечёт"), tr("чёт"), tr("маркер"), tr("пробел")};
+        const QString name = v >= 1 && v <= 5 ? names[v - 1] : QString::number(v);
+        m_notes << tr("преобразователь сообщает чётность %1").arg(name);
         break;
     }
     case ServerOffset + SetStopsize: {
         const QString name = v == 3 ? QString(Vcom::StopBitsNames[int(Vcom::StopBits::OneAndHalf)])
                                     : QString::number(v);
-        m_notes << QStringLiteral("the converter reports stop bits %1").arg(name);
+        m_notes << tr("преобразователь сообщает стоп-биты %1").arg(name);
         break;
     }
     default:

@@ -7,11 +7,14 @@
 #include "pipesettings.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
 class TelnetFilter
 {
+    Q_DECLARE_TR_FUNCTIONS(TelnetFilter)
+
 public:
     explicit TelnetFilter(const LineSettings &line = LineSettings());
 

@@ -9,7 +9,7 @@ TelnetLink::TelnetLink(QObject *parent)
     connect(&m_wait, &QTimer::timeout, this, [this] {
         if (m_open && !m_filter.comPortAgreed() && !m_refusalTold) {
             m_refusalTold = true;
-            emit note(tr("RFC 2217: the peer does not answer the COM port option; data flows, the line settings are not sent"));
+            emit note(tr("RFC 2217: удалённая сторона не отвечает на опцию COM-порта; данные идут, параметры линии не переданы"));
         }
     });
 }
@@ -43,7 +43,7 @@ QByteArray TelnetLink::fromNetwork(const QByteArray &raw, QByteArray *reply)
         emit note(tr("RFC 2217: %1").arg(text));
     if (m_filter.comPortRefused() && !m_refusalTold) {
         m_refusalTold = true;
-        emit note(tr("RFC 2217: the peer refuses the COM port option; data flows, the line settings are not sent"));
+        emit note(tr("RFC 2217: удалённая сторона отказалась от опции COM-порта; данные идут, параметры линии не переданы"));
     }
     return data;
 }

@@ -107,9 +107,10 @@ out=$("$SETUPC" "install PortName=COM5 PortName=COM6")
 listing=$("$SETUPC" list)
 
 # The program mirrors its log pane to the logging category vantrelvcom.log, each line after the
-# time it was written.
+# time it was written. The checks read the texts in Russian, the language of any system that is
+# not English.
 PAIR_LINE='^vantrelvcom.log: [0-9]{2}:[0-9]{2}:[0-9]{2} Пара 0: COM5-COM6$'
-(cd "$WORK/start" && QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='vantrelvcom.log.debug=true' \
+(cd "$WORK/start" && LC_ALL=C.UTF-8 QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='vantrelvcom.log.debug=true' \
     QT_MESSAGE_PATTERN='%{category}: %{message}' exec "$ROOT/usr/bin/vantrelvcom") >"$WORK/log" 2>&1 &
 PROGRAM_PID=$!
 for _ in $(seq 150); do
@@ -172,14 +173,14 @@ fi
 printf '[{"id":1,"name":"Check","note":"","port_work":"COM6","port_null":"%s","ipaddr":"127.0.0.1","ipport":9}]\n' \
     "$WORK/no-port" >"$FOLDER/pipes.json"
 [ "$mode" = dpkg ] && chown vantrelvcom:vantrelvcom "$FOLDER/pipes.json"
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $AS "$SERVICE" --dir "$FOLDER" 2>"$WORK/service.log" &
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM LC_ALL=C.UTF-8 $AS "$SERVICE" --dir "$FOLDER" 2>"$WORK/service.log" &
 SERVICE_PID=$!
 for _ in $(seq 50); do
     grep -q 'канал управления' "$WORK/service.log" && break
     kill -0 "$SERVICE_PID" 2>/dev/null || break
     sleep 0.1
 done
-status=$("$SERVICE" --dir "$FOLDER" --status) || die "--status failed; the service said: $(cat "$WORK/service.log")"
+status=$(LC_ALL=C.UTF-8 "$SERVICE" --dir "$FOLDER" --status) || die "--status failed; the service said: $(cat "$WORK/service.log")"
 [[ $status == *"1   Check"*ждёт* ]] || die "--status said: $status"
 kill -TERM "$SERVICE_PID"
 wait "$SERVICE_PID" || die "the service ended with $?: $(cat "$WORK/service.log")"

@@ -411,6 +411,13 @@ wait_state() {
 status_of_installed() {
     wine "$INST/VantrelVComService.exe" --status 2>&1 | tr -d '\r' | head -1
 }
+# The service answers in Wine's language: English where Wine's locale is English, else Russian.
+answers_no_connections() {
+    case "$(status_of_installed)" in
+    "Папка C:/ProgramData/Vantrel/VantrelVCom: соединений 0" | "Folder C:/ProgramData/Vantrel/VantrelVCom, connections: 0") return 0 ;;
+    *) return 1 ;;
+    esac
+}
 
 wine "$(win_path "$SETUP")" /S /SERVICE || die "the install with /SERVICE failed ($?)"
 wait_state RUNNING
@@ -419,7 +426,7 @@ image=$(wine reg.exe query "$SERVICE_KEY" /v ImagePath | tr -d '\r' | sed -n 's/
 [ "$image" = "\"C:\\Program Files\\Vantrel\\VantrelVCom\\VantrelVComService.exe\" --service --dir \"$SERVICE_DIR_WIN\"" ] \
     || die "the service runs: $image"
 wine reg.exe query "$SOURCE_KEY" /v EventMessageFile >/dev/null 2>&1 || die "no event log source $SOURCE_KEY"
-[ "$(status_of_installed)" = "Папка C:/ProgramData/Vantrel/VantrelVCom: соединений 0" ] \
+answers_no_connections \
     || die "the installed service answers: $(status_of_installed)"
 echo "OK   /S /SERVICE: the service runs from the program's folder for $SERVICE_DIR_WIN and answers --status"
 
@@ -428,7 +435,7 @@ before=$(service_pid)
 wine "$(win_path "$SETUP")" /S || die "the update failed ($?)"
 wait_state RUNNING
 [ -n "$(service_pid)" ] && [ "$(service_pid)" != "$before" ] || die "the update did not restart the service"
-[ "$(status_of_installed)" = "Папка C:/ProgramData/Vantrel/VantrelVCom: соединений 0" ] \
+answers_no_connections \
     || die "the updated service answers: $(status_of_installed)"
 echo "OK   an update (/S) replaces the program under the running service and starts it again"
 

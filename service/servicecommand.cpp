@@ -3,6 +3,7 @@
 #include "serviceclient.h"
 #include "serviceoptions.h"
 #include "serviceprogram.h"
+#include "vcomdefs.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
@@ -68,12 +69,15 @@ QString ServiceCommand::table(const QJsonObject &answer)
     const QJsonArray connections = answer.value(QLatin1String("connections")).toArray();
     for (const QJsonValue &value : connections) {
         const QJsonObject c = value.toObject();
+        // Named as the connection dialog names the modes; a value this version does not know as it is.
+        const QString mode = c.value(QLatin1String("mode")).toString();
+        const QString shownMode = mode == Vcom::ServerMode ? tr("сервер") : mode == Vcom::ClientMode ? tr("клиент") : mode;
         const QJsonObject counters = c.value(QLatin1String("counters")).toObject();
         rows << QStringList{QString::number(c.value(QLatin1String("id")).toInt()),
                             c.value(QLatin1String("name")).toString(),
                             c.value(QLatin1String("port_null")).toString(),
                             c.value(QLatin1String("endpoint")).toString(),
-                            c.value(QLatin1String("mode")).toString(),
+                            shownMode,
                             QString::number(qint64(counters.value(QLatin1String("to_tcp")).toDouble())),
                             QString::number(qint64(counters.value(QLatin1String("to_com")).toDouble())),
                             ServiceClient::stateText(c)};

@@ -9,7 +9,7 @@ QString SystemError::text(unsigned long code)
                    code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
     const QString message = buffer ? QString::fromWCharArray(buffer).trimmed() : QString();
     LocalFree(buffer);
-    return message.isEmpty() ? QStringLiteral("error %1").arg(code) : message;
+    return message.isEmpty() ? tr("ошибка %1").arg(code) : message;
 }
 
 QString SystemError::last()

@@ -2,10 +2,13 @@
 #ifndef SYSTEMERROR_H
 #define SYSTEMERROR_H
 
+#include <QCoreApplication>
 #include <QString>
 
 class SystemError
 {
+    Q_DECLARE_TR_FUNCTIONS(SystemError)
+
 public:
     // The system's text for code, or the number where it has none.
     static QString text(unsigned long code);

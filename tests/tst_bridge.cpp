@@ -286,13 +286,13 @@ private slots:
     {
         QTest::addColumn<bool>("reset");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("closed") << false << "closed by the peer";
+        QTest::newRow("closed") << false << "закрыто удалённой стороной";
 #ifndef Q_OS_WIN
         // Windows reports a reset as a close; Wine may not report it at all.
-        QTest::newRow("reset") << true << "reset by the peer";
+        QTest::newRow("reset") << true << "сброшено удалённой стороной";
 #endif
         // Nothing listens: the dial's own end, not a peer that answered and reset it.
-        QTest::newRow("refused") << false << "refused";
+        QTest::newRow("refused") << false << "в подключении отказано";
     }
 
     void whyTheSocketWentDownIsTold()
@@ -306,7 +306,7 @@ private slots:
         configure(item, "/nonexistent/tty", port);
         QSignalSpy sides(&item, &QPipeItem::sideChanged);
         QVERIFY(sides.isValid());
-        if (reason == "refused")
+        if (QByteArray(QTest::currentDataTag()) == "refused")
             device.close();
         item.onConnection();
         if (device.isListening()) {
@@ -491,7 +491,7 @@ private slots:
         const QString where = QStringLiteral("127.0.0.1:%1").arg(device.serverPort());
         const QList<QVariantList> told = ofSocket(sides);
         QVERIFY2(told.size() <= 2, qPrintable(QString::number(told.size())));
-        QCOMPARE(told.last(), QVariantList({false, where, "reset by the peer", 1000}));
+        QCOMPARE(told.last(), QVariantList({false, where, "сброшено удалённой стороной", 1000}));
         QVERIFY(item.isStarted());
         item.onDisconnection();
     }

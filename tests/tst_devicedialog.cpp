@@ -463,8 +463,8 @@ private slots:
     {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("refusal");
-        QTest::newRow("the next pair took its number") << 1 << "COM5<->COM6 is no longer pair 0: nothing removed";
-        QTest::newRow("its number is gone") << 2 << "COM7<->COM8 is no longer pair 1: nothing removed";
+        QTest::newRow("the next pair took its number") << 1 << "COM5<->COM6 уже не пара 0: ничего не удалено";
+        QTest::newRow("its number is gone") << 2 << "COM7<->COM8 уже не пара 1: ничего не удалено";
     }
 
     void removeRefusesAStaleListing()

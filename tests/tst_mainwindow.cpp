@@ -460,19 +460,19 @@ private slots:
         clickRow(*w, 0);
         action(*w, "actStart")->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 2, 3000);
-        QCOMPARE(lines(), QStringList({"1 Насос: " + com + " down: not found; next try in 1 s",
-                                       "1 Насос: " + tcp + " down: refused; next try in 1 s"}));
-        const QRegularExpression waiting("^" + QRegularExpression::escape(com) + " down: not found, next try at \\d\\d:\\d\\d:\\d\\d; "
-                                         + QRegularExpression::escape(tcp) + " down: refused, next try at \\d\\d:\\d\\d:\\d\\d\n"
-                                         "to TCP 0 B, to COM 0 B; dropped 0 B to TCP, 0 B to COM$");
+        QCOMPARE(lines(), QStringList({"1 Насос: " + com + " не работает: не найден; следующая попытка через 1 с",
+                                       "1 Насос: " + tcp + " не работает: в подключении отказано; следующая попытка через 1 с"}));
+        const QRegularExpression waiting("^" + QRegularExpression::escape(com) + " не работает: не найден, следующая попытка в \\d\\d:\\d\\d:\\d\\d; "
+                                         + QRegularExpression::escape(tcp) + " не работает: в подключении отказано, следующая попытка в \\d\\d:\\d\\d:\\d\\d\n"
+                                         "в TCP 0 Б, в COM 0 Б; отброшено 0 Б для TCP, 0 Б для COM$");
         QVERIFY2(waiting.match(stateTip(*w, 0)).hasMatch(), qPrintable(stateTip(*w, 0)));
 
         QVERIFY(pair.start());
         QTcpServer device;
         QVERIFY(device.listen(QHostAddress::LocalHost, port));
         QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 4, 8000);
-        QVERIFY(lines().contains("1 Насос: " + com + " up"));
-        QVERIFY(lines().contains("1 Насос: " + tcp + " up"));
+        QVERIFY(lines().contains("1 Насос: " + com + " работает"));
+        QVERIFY(lines().contains("1 Насос: " + tcp + " работает"));
         QTRY_VERIFY(showsConnected(*w, 0));
 
         QTRY_VERIFY(device.hasPendingConnections());
@@ -484,9 +484,9 @@ private slots:
         peer->write(QByteArray(700, 'd'));
         QCOMPARE(readAtLeast(*peer, 1000).size(), 1000);
         QCOMPARE(readAtLeast(work, 700).size(), 700);
-        QTRY_COMPARE(stateTip(*w, 0), com + " up; " + tcp + " up\nto TCP 1000 B, to COM 700 B; dropped 0 B to TCP, 0 B to COM");
+        QTRY_COMPARE(stateTip(*w, 0), com + " работает; " + tcp + " работает\nв TCP 1000 Б, в COM 700 Б; отброшено 0 Б для TCP, 0 Б для COM");
         action(*w, "actStop")->trigger();
-        QTRY_COMPARE(stateTip(*w, 0), QString("Stopped\nto TCP 1000 B, to COM 700 B; dropped 0 B to TCP, 0 B to COM"));
+        QTRY_COMPARE(stateTip(*w, 0), QString("Остановлено\nв TCP 1000 Б, в COM 700 Б; отброшено 0 Б для TCP, 0 Б для COM"));
         QCOMPARE(lines().size(), 4);
     }
 
@@ -502,7 +502,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(linesOf(*w, "1 Насос: ").size(), 4, 40000);
         const QStringList last = linesOf(*w, "1 Насос: ").mid(2);
         for (const QString &line : last)
-            QVERIFY2(line.endsWith(" next try in 30 s"), qPrintable(line));
+            QVERIFY2(line.endsWith("; следующая попытка через 30 с"), qPrintable(line));
         QVERIFY(last.at(0) != last.at(1));
     }
 
@@ -984,7 +984,7 @@ private slots:
         QVERIFY(QFile::link("/dev/null", dir + "/COM5"));
         auto w = makeWindow();
         const auto log = [&w] { return logText(*w); };
-        QTRY_VERIFY2(log().split('\n').contains("Virtual ports not used: " + dir + " can be written by other users"),
+        QTRY_VERIFY2(log().split('\n').contains("Виртуальные порты не используются: " + dir + " доступна для записи другим пользователям"),
                      qPrintable(log()));
     }
 

@@ -144,8 +144,8 @@ private slots:
         QVERIFY(second);
         QTRY_VERIFY(first->state() == QAbstractSocket::UnconnectedState || first->waitForDisconnected(100));
         QTRY_COMPARE(notes.count(), 1);
-        QVERIFY2(notes.at(0).at(0).toString().startsWith("TCP peer 127.0.0.1:"), qPrintable(notes.at(0).at(0).toString()));
-        QVERIFY(notes.at(0).at(0).toString().endsWith(" replaced by a new one"));
+        QVERIFY2(notes.at(0).at(0).toString().startsWith("удалённая сторона TCP 127.0.0.1:"), qPrintable(notes.at(0).at(0).toString()));
+        QVERIFY(notes.at(0).at(0).toString().endsWith(" заменена новым подключением"));
         QCOMPARE(item.state(), QPipeItem::PipeConnect);
         QVERIFY(carries(work, *second, "to the second"));
         QVERIFY(carries(*second, work, "from the second"));
@@ -187,14 +187,14 @@ private slots:
             }
             return texts;
         };
-        const QString where = QStringLiteral("127.0.0.1:%1 (server)").arg(port);
+        const QString where = QStringLiteral("127.0.0.1:%1 (сервер)").arg(port);
         QCOMPARE(socketReports().size(), 1);
-        QVERIFY2(socketReports().at(0).startsWith("down " + where + " cannot listen: "), qPrintable(socketReports().at(0)));
+        QVERIFY2(socketReports().at(0).startsWith("down " + where + " ждать подключений нельзя: "), qPrintable(socketReports().at(0)));
         QVERIFY(socketReports().at(0).endsWith(" 1000"));
 
         squatter.close();
         QTRY_COMPARE_WITH_TIMEOUT(socketReports().size(), 2, 4000);
-        QCOMPARE(socketReports().at(1), "down " + where + " waiting for a peer 0");
+        QCOMPARE(socketReports().at(1), "down " + where + " ожидание подключения 0");
         auto peer = dialIn(port);
         QVERIFY(peer);
         QTRY_COMPARE(socketReports().size(), 3);
@@ -219,10 +219,10 @@ private slots:
         const QString told = "settings baud=19200 databits=7 parity=E stopbits=2";
         QTRY_VERIFY_WITH_TIMEOUT(converter.settings().contains(told), 5000);
         // The converter's answers are told in the log, and nothing else.
-        const QStringList answers{"RFC 2217: the converter reports baud 19200",
-                                  "RFC 2217: the converter reports data bits 7",
-                                  "RFC 2217: the converter reports parity even",
-                                  "RFC 2217: the converter reports stop bits 2"};
+        const QStringList answers{"RFC 2217: преобразователь сообщает скорость 19200",
+                                  "RFC 2217: преобразователь сообщает биты данных 7",
+                                  "RFC 2217: преобразователь сообщает чётность чёт",
+                                  "RFC 2217: преобразователь сообщает стоп-биты 2"};
         QTRY_COMPARE(notes.count(), 4);
         QStringList said;
         for (const QList<QVariant> &args : notes)
@@ -268,7 +268,7 @@ private slots:
         QVERIFY(carries(*peer.client(), work, "plain"));
         QVERIFY(notes.wait(5000));
         QCOMPARE(notes.at(0).at(0).toString(),
-                 QString("RFC 2217: the peer does not answer the COM port option; data flows, the line settings are not sent"));
+                 QString("RFC 2217: удалённая сторона не отвечает на опцию COM-порта; данные идут, параметры линии не переданы"));
         item.onDisconnection();
     }
 
@@ -503,7 +503,7 @@ private slots:
         const auto told = [&notes] {
             int n = 0;
             for (const QString &text : notes)
-                n += text.startsWith("RFC 2217: the converter reports baud 19200") ? qMax(1, leftOut(text)) : 0;
+                n += text.startsWith("RFC 2217: преобразователь сообщает скорость 19200") ? qMax(1, leftOut(text)) : 0;
             return n;
         };
         QTRY_COMPARE_WITH_TIMEOUT(told(), int(reports), 60000);
@@ -511,7 +511,7 @@ private slots:
         const qint64 growth = residentKiB() - before;
         qInfo("%d lines; resident memory grew by %lld KiB; the longest the window's thread waited: %lld ms",
               int(notes.size()), growth, longestGap);
-        QCOMPARE(notes.first(), QString("RFC 2217: the converter reports baud 19200"));
+        QCOMPARE(notes.first(), QString("RFC 2217: преобразователь сообщает скорость 19200"));
         QVERIFY2(notes.size() <= 20, qPrintable(notes.join('\n')));
         QVERIFY2(growth < 64 * 1024, qPrintable(QString("grew by %1 KiB").arg(growth)));
         runner.stop(item);

@@ -125,34 +125,34 @@ private slots:
             << QJsonObject{{"mode", "listen"}, {"rfc2217", "yes"}, {"baud", 4000001}, {"databits", 9},
                            {"parity", "EVEN"}, {"stopbits", 2}, {"note", "цех"}}
             << QJsonObject()
-            << QStringList{"Connection 7 \"Насос 1\": \"mode\" cannot be \"listen\"; the default is used",
-                           "Connection 7 \"Насос 1\": \"rfc2217\" cannot be \"yes\"; the default is used",
-                           "Connection 7 \"Насос 1\": \"baud\" cannot be 4000001; the default is used",
-                           "Connection 7 \"Насос 1\": \"databits\" cannot be 9; the default is used",
-                           "Connection 7 \"Насос 1\": \"parity\" cannot be \"EVEN\"; the default is used",
-                           "Connection 7 \"Насос 1\": \"stopbits\" cannot be 2; the default is used"};
+            << QStringList{"Соединение 7 «Насос 1»: «mode» не может быть \"listen\"; взято значение по умолчанию",
+                           "Соединение 7 «Насос 1»: «rfc2217» не может быть \"yes\"; взято значение по умолчанию",
+                           "Соединение 7 «Насос 1»: «baud» не может быть 4000001; взято значение по умолчанию",
+                           "Соединение 7 «Насос 1»: «databits» не может быть 9; взято значение по умолчанию",
+                           "Соединение 7 «Насос 1»: «parity» не может быть \"EVEN\"; взято значение по умолчанию",
+                           "Соединение 7 «Насос 1»: «stopbits» не может быть 2; взято значение по умолчанию"};
         QTest::newRow("a baud with a fraction, and one kept")
             << QJsonObject{{"baud", 9600.5}, {"databits", 7}} << QJsonObject{{"databits", 7}}
-            << QStringList{"Connection 7 \"Насос 1\": \"baud\" cannot be 9600.5; the default is used"};
+            << QStringList{"Соединение 7 «Насос 1»: «baud» не может быть 9600.5; взято значение по умолчанию"};
         QTest::newRow("a baud beyond every integer")
             << QJsonObject{{"baud", 1e300}} << QJsonObject()
-            << QStringList{"Connection 7 \"Насос 1\": \"baud\" cannot be 1e+300; the default is used"};
+            << QStringList{"Соединение 7 «Насос 1»: «baud» не может быть 1e+300; взято значение по умолчанию"};
         // Texts and the port read as older versions read them, and each is told.
         QTest::newRow("texts and port of other types")
             << QJsonObject{{"name", 12}, {"note", QJsonValue()}, {"port_work", 7}, {"port_null", true},
                            {"ipaddr", QJsonArray{"127.0.0.1"}}, {"ipport", "502"}}
             << QJsonObject{{"name", ""}, {"note", ""}, {"port_work", "7"}, {"port_null", "true"}, {"ipaddr", ""}, {"ipport", 0}}
-            << QStringList{"Connection 7 \"\": \"name\" cannot be 12; \"\" is used",
-                           "Connection 7 \"\": \"note\" cannot be null; \"\" is used",
-                           "Connection 7 \"\": \"port_work\" cannot be 7; \"7\" is used",
-                           "Connection 7 \"\": \"port_null\" cannot be true; \"true\" is used",
-                           "Connection 7 \"\": \"ipaddr\" cannot be [\"127.0.0.1\"]; \"\" is used",
-                           "Connection 7 \"\": \"ipport\" cannot be \"502\"; 0 is used"};
+            << QStringList{"Соединение 7 «»: «name» не может быть 12; взято \"\"",
+                           "Соединение 7 «»: «note» не может быть null; взято \"\"",
+                           "Соединение 7 «»: «port_work» не может быть 7; взято \"7\"",
+                           "Соединение 7 «»: «port_null» не может быть true; взято \"true\"",
+                           "Соединение 7 «»: «ipaddr» не может быть [\"127.0.0.1\"]; взято \"\"",
+                           "Соединение 7 «»: «ipport» не может быть \"502\"; взято 0"};
         QTest::newRow("a port out of range is kept")
             << QJsonObject{{"ipport", 65536}} << QJsonObject{{"ipport", 65536}}
-            << QStringList{"Connection 7 \"Насос 1\": \"ipport\" cannot be 65536, as a TCP port is 1 to 65535"};
+            << QStringList{"Соединение 7 «Насос 1»: «ipport» не может быть 65536: TCP-порт — от 1 до 65535"};
         QTest::newRow("port 0") << QJsonObject{{"ipport", 0}} << QJsonObject{{"ipport", 0}}
-                                << QStringList{"Connection 7 \"Насос 1\": \"ipport\" cannot be 0, as a TCP port is 1 to 65535"};
+                                << QStringList{"Соединение 7 «Насос 1»: «ipport» не может быть 0: TCP-порт — от 1 до 65535"};
         QTest::newRow("allow: an address and two networks")
             << QJsonObject{{"allow", QJsonArray{"192.0.2.7", "198.51.100.0/24", "2001:db8::/32"}}}
             << QJsonObject{{"allow", QJsonArray{"192.0.2.7", "198.51.100.0/24", "2001:db8::/32"}}} << QStringList();
@@ -160,16 +160,16 @@ private slots:
         QTest::newRow("allow: entries that are no address")
             << QJsonObject{{"allow", QJsonArray{"192.0.2.7", true, "192.0.2.300"}}}
             << QJsonObject{{"allow", QJsonArray{"192.0.2.7", "true", "192.0.2.300"}}}
-            << QStringList{"Connection 7 \"Насос 1\": \"allow\" cannot hold \"true\": 2 of its 3 entries are no "
-                           "address or network"};
+            << QStringList{"Соединение 7 «Насос 1»: «allow» не может содержать \"true\": 2 из 3 записей — не адрес "
+                           "и не сеть"};
         QTest::newRow("allow: one text, no array")
             << QJsonObject{{"allow", "192.0.2.7"}} << QJsonObject{{"allow", QJsonArray{"192.0.2.7"}}}
-            << QStringList{"Connection 7 \"Насос 1\": \"allow\" cannot be \"192.0.2.7\"; it is read as a list of that "
-                           "one entry"};
+            << QStringList{"Соединение 7 «Насос 1»: «allow» не может быть \"192.0.2.7\"; прочитано как список из этой "
+                           "одной записи"};
         // A megabyte of a value is cut short in the line.
         QTest::newRow("a long mode") << QJsonObject{{"mode", QString(1 << 20, 'm')}} << QJsonObject()
-                                     << QStringList{"Connection 7 \"Насос 1\": \"mode\" cannot be \"" + QString(60, 'm') +
-                                                    "...; the default is used"};
+                                     << QStringList{"Соединение 7 «Насос 1»: «mode» не может быть \"" + QString(60, 'm') +
+                                                    "...; взято значение по умолчанию"};
     }
 
     void modeAndLineKeys()

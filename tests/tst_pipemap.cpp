@@ -242,7 +242,7 @@ private slots:
         QCOMPARE(load(map, file), QString("File pipe collection loaded, OK"));
         QCOMPARE(log.count(), 1);
         QCOMPARE(log.at(0).at(0).toString(),
-                 QString("Connection 1 \"Котёл\": \"baud\" cannot be 0; the default is used"));
+                 QString("Соединение 1 «Котёл»: «baud» не может быть 0; взято значение по умолчанию"));
         QCOMPARE(map.itemById(2)->mode(), PipeSettings::Server);
         map.saveToFile(path("again.json"));
         QByteArray expected = file;
@@ -283,68 +283,68 @@ private slots:
         QTest::addColumn<QByteArray>("bak"); // null: no copy
 
         const QByteArray broken = "[{\"id\": 1, \"name\": \"a\",}]";
-        const QString notAList = "pipes.json is no list of connections (object is missing after a comma at byte 24)";
+        const QString notAList = "pipes.json — не список соединений (object is missing after a comma в байте 24)";
         const QString noCopy = "в нём не список соединений, а сохранить его копию pipes.json.bak не удалось";
         QTest::newRow("unparsable, a folder named pipes.json.bak")
-            << "bak folder" << broken << "" << QStringList{notAList + ", and no copy of it could be kept as "
-                                                           "pipes.json.bak (it is a folder); it is not written over"}
+            << "bak folder" << broken << "" << QStringList{notAList + ", а сохранить его копию pipes.json.bak "
+                                                           "не удалось (это папка); он не перезаписывается"}
             << "" << noCopy << QByteArray();
         QTest::newRow("a folder named pipes.json")
-            << "folder" << QByteArray() << "" << QStringList{"pipes.json is left alone, neither read nor written: it is a folder"}
+            << "folder" << QByteArray() << "" << QStringList{"pipes.json оставлен как есть, не прочитан и не записан: это папка"}
             << "" << "на его месте папка" << QByteArray();
         QByteArray large = "[\n" + QByteArray(4 * 1024 * 1024 - 3, ' ') + "]\n";
         QTest::newRow("4 MiB and a byte")
             << "file" << large << ""
-            << QStringList{"pipes.json is larger than 4 MiB, as no list of connections is; a copy of it is kept as pipes.json.bak"}
+            << QStringList{"pipes.json больше 4 МиБ, а список соединений таким не бывает; его копия сохранена как pipes.json.bak"}
             << "1 new" << "" << large;
         QTest::newRow("ids that are no positive whole numbers")
             << "file"
             << QByteArray("[{\"id\": \"1\", \"name\": \"a\"}, {\"id\": null, \"name\": \"b\"}, "
                           "{\"id\": 1.5, \"name\": \"c\"}, {\"id\": 1e12, \"name\": \"d\"}]")
             << "1 a; 2 b; 3 c; 4 d"
-            << QStringList{"Record 1 \"a\" of the file: id \"1\" is no positive whole number; it is given id 1",
-                           "Record 2 \"b\" of the file: id null is no positive whole number; it is given id 2",
-                           "Record 3 \"c\" of the file: id 1.5 is no positive whole number; it is given id 3",
-                           "Record 4 \"d\" of the file: id 1000000000000 is no positive whole number; it is given id 4"}
+            << QStringList{"Запись 1 «a» файла: id \"1\" — не целое число больше 0; ей дан id 1",
+                           "Запись 2 «b» файла: id null — не целое число больше 0; ей дан id 2",
+                           "Запись 3 «c» файла: id 1.5 — не целое число больше 0; ей дан id 3",
+                           "Запись 4 «d» файла: id 1000000000000 — не целое число больше 0; ей дан id 4"}
             << "1 a; 2 b; 3 c; 4 d" << "" << QByteArray();
         QTest::newRow("an id taken, an id missing")
             << "file" << QByteArray("[{\"id\": 2, \"name\": \"a\"}, {\"id\": 2, \"name\": \"b\"}, {\"name\": \"c\"}]")
             << "2 a; 3 b; 4 c"
-            << QStringList{"Record 2 \"b\" of the file: id 2 is held by an earlier record; it is given id 3",
-                           "Record 3 \"c\" of the file has no id; it is given id 4"}
+            << QStringList{"Запись 2 «b» файла: id 2 уже занят записью выше; ей дан id 3",
+                           "У записи 3 «c» файла нет id; ей дан id 4"}
             << "2 a; 3 b; 4 c; 5 new" << "" << QByteArray();
         QTest::newRow("6 records")
             << "file"
             << QByteArray("[{\"id\": 1, \"name\": \"a\"}, {\"id\": 2, \"name\": \"b\"}, {\"id\": 3, \"name\": \"c\"}, "
                           "{\"id\": 4, \"name\": \"d\"}, {\"id\": 9, \"name\": \"e\"}, {\"id\": \"x\", \"name\": \"f\"}]")
             << "1 a; 2 b; 3 c; 4 d"
-            << QStringList{"Records beyond the first 4 in the file, not loaded: 2. They never start, and stay in the "
-                           "file as they are"}
+            << QStringList{"Записи файла сверх первых 4 не загружены: 2. Они не запускаются и остаются в файле "
+                           "как есть"}
             << "1 a; 2 b; 3 c; 4 d; 9 e; x f" << "" << QByteArray();
 #ifdef Q_OS_UNIX
         QTest::newRow("unparsable, another user's pipes.json.bak in a shared folder")
             << "foreign bak" << broken << ""
-            << QStringList{notAList + ", and no copy of it could be kept as pipes.json.bak (Operation not permitted); "
-                                      "it is not written over"}
+            << QStringList{notAList + ", а сохранить его копию pipes.json.bak не удалось (Operation not permitted); "
+                                      "он не перезаписывается"}
             << "" << noCopy << QByteArray("theirs\n");
         QTest::newRow("mode 0200")
             << "mode 0200" << QByteArray("[{\"id\": 1, \"name\": \"a\"}]") << ""
-            << QStringList{"pipes.json cannot be read (Permission denied); it is not written either, so that it is not lost"}
+            << QStringList{"pipes.json не удалось прочитать (Permission denied); он и не записывается, чтобы не пропал"}
             << "" << "его не удалось прочитать, и новый файл на его месте стёр бы его" << QByteArray();
-        const QString link = "pipes.json is left alone, neither read nor written: it is a symbolic link";
+        const QString link = "pipes.json оставлен как есть, не прочитан и не записан: это символьная ссылка";
         QTest::newRow("a link to another's file")
             << "link" << QByteArray("[{\"id\": 1, \"name\": \"victim\"}]") << "" << QStringList{link} << ""
             << "это символьная ссылка, а через ссылки программа не пишет" << QByteArray();
         QTest::newRow("a link planted after the load")
             << "later link" << QByteArray("[{\"id\": 1, \"name\": \"victim\"}]") << ""
-            << QStringList{"pipes.json is not saved: a link, a folder or another file that is no regular file has "
-                           "taken its name, and is left alone"}
+            << QStringList{"pipes.json не сохранён: его имя заняли ссылка, папка или другой необычный файл, и программа "
+                           "их не трогает"}
             << "" << "это символьная ссылка, а через ссылки программа не пишет" << QByteArray();
         QTest::newRow("a link to /dev/zero")
             << "dev zero" << QByteArray() << "" << QStringList{link} << ""
             << "это символьная ссылка, а через ссылки программа не пишет" << QByteArray();
         QTest::newRow("a FIFO")
-            << "fifo" << QByteArray() << "" << QStringList{"pipes.json is left alone, neither read nor written: it is no regular file"}
+            << "fifo" << QByteArray() << "" << QStringList{"pipes.json оставлен как есть, не прочитан и не записан: это не обычный файл"}
             << "" << "это не обычный файл, а канал или устройство" << QByteArray();
 #endif
     }

@@ -101,11 +101,11 @@ private slots:
         QTest::addColumn<QString>("problem"); // follows the folder's path
         QTest::newRow("private") << "700" << QString();
         QTest::newRow("readable by all") << "755" << QString();
-        QTest::newRow("writable by all") << "777" << " can be written by other users";
-        QTest::newRow("writable by all, sticky") << "1777" << " can be written by other users";
-        QTest::newRow("writable by the group") << "770" << " can be written by other users";
-        QTest::newRow("a link to a folder of ours") << "link" << " is a link, not a folder";
-        QTest::newRow("another user's") << "foreign" << " belongs to another user";
+        QTest::newRow("writable by all") << "777" << " доступна для записи другим пользователям";
+        QTest::newRow("writable by all, sticky") << "1777" << " доступна для записи другим пользователям";
+        QTest::newRow("writable by the group") << "770" << " доступна для записи другим пользователям";
+        QTest::newRow("a link to a folder of ours") << "link" << " — ссылка, а не папка";
+        QTest::newRow("another user's") << "foreign" << " принадлежит другому пользователю";
     }
 
     void onlyATrustedFolderHasPorts()

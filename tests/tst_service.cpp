@@ -506,7 +506,7 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("a line") << "1 Насос: COM5 up" << "1 Насос: COM5 up";
+        QTest::newRow("a line") << "1 Насос: COM5 работает" << "1 Насос: COM5 работает";
         QTest::newRow("inserts are not read again") << "name %1 and %%" << "name %1 and %%";
         QTest::newRow("at the bound") << QString(31839, QChar(0x44F)) << QString(31839, QChar(0x44F));
         QTest::newRow("over the bound") << QString(40000, QChar(0x44F)) << QString(31838, QChar(0x44F)) + "…";
@@ -641,14 +641,14 @@ private slots:
         QVERIFY(lane.accept() && s.relaying(1));
         QVERIFY(lane.relays(2, 256 * 1024));
         // Its lines are the window's, with the date and time before each.
-        QVERIFY2(s.logged("1 Насос: " + lane.pair.nullEnd() + " up"), qPrintable(s.log()));
+        QVERIFY2(s.logged("1 Насос: " + lane.pair.nullEnd() + " работает"), qPrintable(s.log()));
         QVERIFY(!s.log().contains("NO TIME"));
 
         // The device restarts: gone a moment, then listening on its port again.
         const quint16 port = lane.device.serverPort();
         lane.peer->abort();
         lane.device.close();
-        QVERIFY(s.logged(QStringLiteral("1 Насос: 127.0.0.1:%1 down: closed by the peer; next try in 1 s").arg(port)));
+        QVERIFY(s.logged(QStringLiteral("1 Насос: 127.0.0.1:%1 не работает: закрыто удалённой стороной; следующая попытка через 1 с").arg(port)));
         QVERIFY(lane.device.listen(QHostAddress::LocalHost, port));
         QVERIFY(lane.accept() && s.relaying(1));
         QVERIFY(lane.relays(3));
@@ -676,7 +676,7 @@ private slots:
         Service s(dir.path());
         QVERIFY(s.start());
         QVERIFY(lane.accept() && s.relaying(1));
-        QVERIFY(s.logged(QStringLiteral("2 Счётчик: 127.0.0.1:%1 down: refused; next try in 1 s").arg(refused)));
+        QVERIFY(s.logged(QStringLiteral("2 Счётчик: 127.0.0.1:%1 не работает: в подключении отказано; следующая попытка через 1 с").arg(refused)));
 
         Result r = s.command({"--status"});
         QCOMPARE(r.code, 0);
@@ -686,8 +686,8 @@ private slots:
         QVERIFY2(rows.at(2).startsWith("1   Насос    " + lane.pair.nullEnd()), qPrintable(rows.at(2)));
         QVERIFY2(rows.at(2).endsWith("  работает"), qPrintable(rows.at(2)));
         const QRegularExpression waiting("^2 +Счётчик +" + QRegularExpression::escape(dir.filePath("gone"))
-                                         + QStringLiteral(" +127\\.0\\.0\\.1:%1 +client +0 +0 +ждёт \\(COM: not found, "
-                                                          "снова через \\d+ с; TCP: refused, снова через \\d+ с\\)$").arg(refused));
+                                         + QStringLiteral(" +127\\.0\\.0\\.1:%1 +клиент +0 +0 +ждёт \\(COM: не найден, "
+                                                          "снова через \\d+ с; TCP: в подключении отказано, снова через \\d+ с\\)$").arg(refused));
         QVERIFY2(waiting.match(rows.at(3)).hasMatch(), qPrintable(rows.at(3)));
 
         r = s.command({"--stop", "1"});
@@ -946,9 +946,9 @@ private slots:
         other.fromJson(pipe(4, "/dev/ttyS7", 1, "Другое"));
         PipeLog log;
         log.setPortHolder([&watch](const QString &port) { return watch.holderOf(port); });
-        QCOMPARE(log.shownReason(&mine, PipeRelay::SerialSide, "busy"), QString("занят службой VantrelVComService (соединение 1)"));
-        QCOMPARE(log.shownReason(&mine, PipeRelay::SocketSide, "refused"), QString("refused"));
-        QCOMPARE(log.shownReason(&other, PipeRelay::SerialSide, "busy"), QString("busy"));
+        QCOMPARE(log.shownReason(&mine, PipeRelay::SerialSide, "занят"), QString("занят службой VantrelVComService (соединение 1)"));
+        QCOMPARE(log.shownReason(&mine, PipeRelay::SocketSide, "в подключении отказано"), QString("в подключении отказано"));
+        QCOMPARE(log.shownReason(&other, PipeRelay::SerialSide, "занят"), QString("занят"));
     }
 
     void theWindowBoundsWhatItIsTold_data()

@@ -110,14 +110,14 @@ private slots:
         QTest::newRow("pyserial's opening") << QByteArray("fffb01 fffb03 fffd00 fffb2c") << hex("fffe01 fffd2c") << "open" << QStringList();
         QTest::newRow("settings reported") << QByteArray("fffa2c6500004b00fff0 fffa2c6607fff0 fffa2c6703fff0 fffa2c6802fff0")
             << QByteArray() << "open"
-            << QStringList{"the converter reports baud 19200", "the converter reports data bits 7",
-                           "the converter reports parity even", "the converter reports stop bits 2"};
+            << QStringList{"преобразователь сообщает скорость 19200", "преобразователь сообщает биты данных 7",
+                           "преобразователь сообщает чётность чёт", "преобразователь сообщает стоп-биты 2"};
         QTest::newRow("escaped, cut") << QByteArray("fffa2c650001ff|ff00fff0 fffa2c6704ff|f0 fffa2c6803fff0")
             << QByteArray() << "open"
-            << QStringList{"the converter reports baud 130816", "the converter reports parity mark",
-                           "the converter reports stop bits 1.5"};
+            << QStringList{"преобразователь сообщает скорость 130816", "преобразователь сообщает чётность маркер",
+                           "преобразователь сообщает стоп-биты 1.5"};
         QTest::newRow("zero as received") << QByteArray("fffa2c6500000000fff0 fffa2c6700fff0") << QByteArray() << "open"
-            << QStringList{"the converter reports baud 0", "the converter reports parity 0"};
+            << QStringList{"преобразователь сообщает скорость 0", "преобразователь сообщает чётность 0"};
         QTest::newRow("notifications silent") << QByteArray("fffa2c6b30fff0 fffa2c6a60fff0 fffa2c0101fff0")
                                               << QByteArray() << "open" << QStringList();
     }
