@@ -404,11 +404,7 @@ void MainWindow::onPipeRetrying(QPipeItem *pipe, int side, int retryMs)
 void MainWindow::onPipeCounters(QPipeItem *pipe, qint64 toSocket, qint64 toSerial, qint64 droppedToSocket,
                                 qint64 droppedToSerial)
 {
-    PipeView &view = views[pipe];
-    view.counts[0] = toSocket;
-    view.counts[1] = toSerial;
-    view.counts[2] = droppedToSocket;
-    view.counts[3] = droppedToSerial;
+    views[pipe].counts = {toSocket, toSerial, droppedToSocket, droppedToSerial};
     refreshPipe(pipe);
 }
 

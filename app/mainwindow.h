@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <array>
+
 class QAction;
 class QCheckBox;
 class QCloseEvent;
@@ -141,7 +143,7 @@ private:
         QString what[2];
         QString reason[2];
         QDateTime nextTry[2];
-        qint64 counts[4] = {0, 0, 0, 0};
+        std::array<qint64, 4> counts = {0, 0, 0, 0};
     };
     QMap<const QPipeItem *, PipeView> views;
     // While the window builds itself: a change of the autorun box then comes from the settings,
