@@ -35,14 +35,6 @@ QProcess *Setupc::prepare(QObject *parent, const QStringList &args)
     return process;
 }
 
-void Setupc::stop(QProcess *process)
-{
-    // What it printed meanwhile is dropped as it is read: the library drains the pipe once the
-    // process has ended, and a pipe that buffers without bound (Wine's) would be gathered whole.
-    process->closeReadChannel(QProcess::StandardOutput);
-    process->kill();
-}
-
 bool Setupc::gather(QProcess *process, QByteArray *output)
 {
     // One byte past the limit tells a tool that had more to say from one that stopped there.
@@ -101,12 +93,12 @@ QProcess *Setupc::start(QObject *parent, const QStringList &args,
     limit->setSingleShot(true);
     QObject::connect(limit, &QTimer::timeout, process, [process, how] {
         *how = TimedOut;
-        stop(process);
+        process->kill();
     });
     QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process, bytes, how] {
         if (*how == Ended && gather(process, bytes.get())) {
             *how = OutputCut;
-            stop(process);
+            process->kill();
         }
     });
     // Not to a parent already being destroyed: a run still going then ends with it, unheard.
@@ -137,7 +129,7 @@ void Setupc::abandon(QProcess *process)
     process->disconnect();
     // Stopped and waited for here: a process deleted while running is only warned about.
     if (process->state() != QProcess::NotRunning) {
-        stop(process);
+        process->kill();
         process->waitForFinished(5000);
     }
     delete process;

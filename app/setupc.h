@@ -63,8 +63,6 @@ public:
 
 private:
     static QProcess *prepare(QObject *parent, const QStringList &args);
-    // Kills a run, dropping whatever it still prints.
-    static void stop(QProcess *process);
     // Moves what the tool printed into output, never past OutputLimit; true once it printed more.
     static bool gather(QProcess *process, QByteArray *output);
     static QString text(const QByteArray &bytes);
