@@ -55,9 +55,12 @@ int main()
         while (lines.size() < 65536 - 20)
             lines += "CNCA0 PortName=COM5\n";
         DWORD written = 0;
-        // Until the reader is gone; the caller stops the program long before.
-        while (WriteFile(channel, lines.data(), DWORD(lines.size()), &written, nullptr))
-            ;
+        // 16 MiB, far past the 1 MiB the caller keeps, then silence until it is stopped: Wine's
+        // pipes take all a writer gives at once, and a flood without end would measure them.
+        for (int chunk = 0; chunk < (16 << 20) / int(lines.size()); ++chunk)
+            if (!WriteFile(channel, lines.data(), DWORD(lines.size()), &written, nullptr))
+                return 1;
+        Sleep(INFINITE);
         return 1;
     }
     if (readFile(request + L".status", &text))
