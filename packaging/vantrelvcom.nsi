@@ -113,6 +113,7 @@ Section "Uninstall"
     RMDir "$INSTDIR\platforms"
     RMDir "$INSTDIR\styles"
     RMDir "$INSTDIR\imageformats"
+    RMDir "$INSTDIR\translations"
     RMDir "$INSTDIR"
     RMDir "$PROGRAMFILES64\Vantrel"
 
