@@ -1,11 +1,11 @@
 #include "connectdialog.h"
 #include "ui_connectdialog.h"
 
+#include "pipesettings.h"
 #include "serialports.h"
 #include "vcomdefs.h"
 
 #include <QComboBox>
-#include <QHostAddress>
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -36,11 +36,6 @@ QStringList allowEntries(const QString &text)
             entries << entry;
     }
     return entries;
-}
-
-bool isAddressOrNetwork(const QString &entry)
-{
-    return !QHostAddress(entry).isNull() || !QHostAddress::parseSubnet(entry).first.isNull();
 }
 
 // Picks the entry whose data is value; a value the box does not offer picks fallback instead,
@@ -194,7 +189,7 @@ void ConnectDialog::on_btAdd_clicked()
     const QStringList allow = allowEntries(ui->edAllow->text());
     if (ui->cbMode->currentData().toString() == Vcom::ServerMode) {
         for (const QString &entry : allow) {
-            if (isAddressOrNetwork(entry))
+            if (PipeSettings::isAllowEntry(entry))
                 continue;
             QMessageBox::warning(this, tr("Параметры соединения"),
                                  tr("«%1» — не адрес и не сеть.\nРазрешённые адреса перечисляются через "

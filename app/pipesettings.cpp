@@ -58,11 +58,6 @@ QString jsonText(const QJsonValue &value)
     return QString::fromUtf8(text.mid(1, text.size() - 2));
 }
 
-bool isAddressOrNetwork(const QString &text)
-{
-    return !QHostAddress(text).isNull() || QHostAddress::parseSubnet(text).second >= 0;
-}
-
 // Enough of a name or value to know it by in a log line.
 constexpr int ShownLength = 64;
 
@@ -106,7 +101,7 @@ void PipeSettings::readAllow(const QVariant &value, QStringList *problems)
     int bad = 0;
     QString first;
     for (const QString &entry : qAsConst(allow)) {
-        if (isAddressOrNetwork(entry))
+        if (isAllowEntry(entry))
             continue;
         if (bad++ == 0)
             first = entry;
@@ -263,4 +258,9 @@ QVariantMap PipeSettings::toMap() const
             map.insert(it.key(), it.value().toString());
     }
     return map;
+}
+
+bool PipeSettings::isAllowEntry(const QString &text)
+{
+    return !QHostAddress(text).isNull() || QHostAddress::parseSubnet(text).second >= 0;
 }

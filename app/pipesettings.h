@@ -69,6 +69,8 @@ public:
     // A value or a text as a log line shows it: cut short, since a file may hold megabytes.
     static QString shown(const QJsonValue &value);
     static QString shortened(const QString &text);
+    // Whether an entry of allow is an address or a network (address/prefix).
+    static bool isAllowEntry(const QString &text);
 
 private:
     void readModeKeys(const QVariantMap &map, QStringList *problems);
